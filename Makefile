@@ -19,7 +19,7 @@ cpp-test: cpp-build
 	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 py-install: setup
-	@$(PYTHON) -m pip install -q --no-build-isolation .
+	@PIP_ROOT_USER_ACTION=ignore $(PYTHON) -m pip install -q --no-build-isolation .
 
 # pytest exits 5 when it collects nothing; that is not a failure here.
 py-test: py-install

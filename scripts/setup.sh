@@ -46,5 +46,5 @@ for spec in sys.argv[1:]:
 PY
 then
   echo "setup: installing Python packages"
-  "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
+  PIP_ROOT_USER_ACTION=ignore "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
 fi
