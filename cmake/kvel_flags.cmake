@@ -10,9 +10,12 @@ function(kvel_strict_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror -Wno-restrict)
 endfunction()
 
-# One static library per subsystem folder; sources are every .cpp below it.
+# One static library per subsystem folder; sources are every .cpp below it,
+# except a `registry/` folder, which holds load-time initialisers that must be
+# linked as objects (a static archive would drop them as unreferenced).
 function(kvel_subsystem_library name dir)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS "${dir}/*.cpp")
+  list(FILTER sources EXCLUDE REGEX "/registry/")
   if(sources)
     add_library(${name} STATIC ${sources})
     set(scope PUBLIC)
