@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "expression/eml_shapes.hpp"
+
 namespace tamrix::simplify {
 
 namespace {
@@ -9,6 +11,7 @@ namespace {
 using tree::EmlNode;
 using tree::NodePtr;
 using Kind = EmlNode::Kind;
+namespace shape = tree::shape;
 
 void append_code(const EmlNode& node, std::vector<std::uint64_t>& code) {
   code.push_back(static_cast<std::uint64_t>(node.kind));
@@ -28,34 +31,15 @@ void append_code(const EmlNode& node, std::vector<std::uint64_t>& code) {
   }
 }
 
-bool is_one(const EmlNode& node) { return node.kind == Kind::One; }
-
-// eml(A, One), that is exp(A): returns A or null.
-const EmlNode* exp_argument(const EmlNode& node) {
-  if (node.kind != Kind::Eml || !is_one(*node.right)) return nullptr;
-  return node.left.get();
-}
-
-// eml(One, B), that is e - ln(B): returns B or null.
-const EmlNode* one_minus_ln_argument(const EmlNode& node) {
-  if (node.kind != Kind::Eml || !is_one(*node.left)) return nullptr;
-  return node.right.get();
-}
-
-// eml(L, R) is ln(exp(Z)) = eml(1, eml(eml(1, eml(Z, 1)), 1)): returns Z or null.
+// eml(left, right) = ln(exp(Z)): Z.
 const EmlNode* ln_exp_argument(const EmlNode& left, const EmlNode& right) {
-  if (!is_one(left)) return nullptr;
-  const EmlNode* p = exp_argument(right);
-  const EmlNode* q = p ? one_minus_ln_argument(*p) : nullptr;
-  return q ? exp_argument(*q) : nullptr;
+  const EmlNode* x = shape::ln_argument(left, right);
+  return x ? shape::exp_argument(*x) : nullptr;
 }
 
-// eml(L, R) is exp(ln(X)) = eml(eml(1, eml(eml(1, X), 1)), 1): returns X or null.
+// eml(left, right) = exp(ln(X)): X.
 const EmlNode* exp_ln_argument(const EmlNode& left, const EmlNode& right) {
-  if (!is_one(right)) return nullptr;
-  const EmlNode* p = one_minus_ln_argument(left);
-  const EmlNode* q = p ? exp_argument(*p) : nullptr;
-  return q ? one_minus_ln_argument(*q) : nullptr;
+  return shape::is_one(right) ? shape::ln_argument(left) : nullptr;
 }
 
 NodePtr copy_leaf(const EmlNode& node) {
