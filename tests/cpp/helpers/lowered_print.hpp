@@ -15,10 +15,10 @@ namespace kvel_test {
 
 inline std::string_view lowered_kind_name(tamrix::lower::OpKind kind) {
   static constexpr std::array<std::string_view, tamrix::lower::kOpKindCount> names{
-      "Const", "Var",    "Add",     "Sub",     "Mul",     "Div",        "Exp",     "Ln",
-      "Sin",   "Cos",    "Pow",     "Neg",     "Tan",     "Sinh",       "Cosh",    "Tanh",
-      "Arcsin", "Arccos", "Arctan", "Arcsinh", "Arccosh", "Arctanh",    "NamedConst", "Erf",
-      "LnGamma", "Digamma", "Trigamma", "Ei",  "Si",      "Ci"};
+      "Const",   "Var",     "Add",      "Sub",     "Mul",     "Div",        "Exp",     "Ln",
+      "Sin",     "Cos",     "Pow",      "Neg",     "Tan",     "Sinh",       "Cosh",    "Tanh",
+      "Arcsin",  "Arccos",  "Arctan",   "Arcsinh", "Arccosh", "Arctanh",    "NamedConst",
+      "Erf",     "LnGamma", "Digamma",  "Trigamma", "Ei",     "Si",         "Ci"};
   return names[static_cast<std::size_t>(kind)];
 }
 
