@@ -1,0 +1,14 @@
+#pragma once
+// Numeric value of a lowered expression: IEEE arithmetic, the C math library
+// and the special functions, left operand before right.
+
+#include <span>
+
+#include "expression/lower/lowered_op.hpp"
+
+namespace tamrix::lower {
+
+// Variable i reads vars[i]; an index past the end is a fatal error.
+double eval(const LoweredOp& op, std::span<const double> vars);
+
+}  // namespace tamrix::lower
