@@ -13,6 +13,7 @@
 
 #include "autograd/op.hpp"
 #include "autograd/shape_helpers.hpp"
+#include "support/panic.hpp"
 
 namespace gradix_test {
 
@@ -25,7 +26,10 @@ inline Array make(ArrayShape shape, std::vector<double> values) {
   std::copy(values.begin(), values.end(), a.data());
   return a;
 }
-inline Array vec(std::vector<double> values) { return make(ArrayShape{values.size()}, std::move(values)); }
+inline Array vec(std::vector<double> values) {
+  const ArrayShape shape{values.size()};
+  return make(shape, std::move(values));
+}
 inline Array scalar(double v) { return gradix_autograd::shape_helpers::make_scalar(v); }
 
 struct OpRun {
