@@ -33,7 +33,7 @@ Graph::Graph(std::size_t reserved_nodes) { nodes_.reserve(reserved_nodes); }
 
 std::size_t Graph::num_nodes() const { return nodes().size(); }
 
-TensorId Graph::install(TensorInternal node) {
+TensorId Graph::install(TensorInternal&& node) {
   const WriteBorrow borrow(nodes_borrow_, kNodeStore);
   const std::size_t n = nodes_.size();
   if (n == kWarnGraphSize) {

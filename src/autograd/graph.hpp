@@ -49,7 +49,7 @@ class Graph {
 
   // Appends the node and returns its id; warns once at 50,000 nodes and stops
   // past 500,000.
-  TensorId install(TensorInternal node);
+  TensorId install(TensorInternal&& node);
   NodesView nodes() const { return NodesView(*this); }
   std::size_t num_nodes() const;
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "autograd/grad_context.hpp"
 #include "autograd/tensor_ops/basic_source_ops.hpp"
 #include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "autograd/tensor_ops/scalar_ops.hpp"
@@ -9,7 +8,6 @@
 namespace {
 
 namespace ops = gradix_autograd::tensor_ops;
-using gradix_autograd::tensor::Tensor;
 using gradix_autograd::Array;
 using gradix_test::compute1;
 using gradix_test::make;
@@ -57,30 +55,6 @@ TEST(SourceOps, VariableAndPlaceholderCopyInputZero) {
     EXPECT_TRUE(same_array(compute1(*op, {}), scalar(0.0)));
     EXPECT_TRUE(same_array(compute1(*op, {vec({1, 2, 3, 4})}), vec({1, 2, 3, 4})));
   }
-}
-
-// The gradient operations that need no constructor.
-TEST(SourceOps, GradEntries) {
-  gradix_autograd::graph::run([](gradix_autograd::graph::Context& ctx) {
-    const Tensor y = gradix_autograd::tensor::TensorBuilder(ctx.graph()).build(ops::const_gen_ops::Scalar(1.0));
-    const Tensor gy = gradix_autograd::tensor::TensorBuilder(ctx.graph()).build(ops::const_gen_ops::Scalar(1.0));
-    const Tensor outputs[] = {y};
-    const Tensor grads[] = {gy};
-    const auto run_grad = [&](const gradix_autograd::op::Op& op) {
-      std::vector<std::optional<Tensor>> input_grads;
-      gradix_autograd::op::GradientContext g(outputs, {}, ctx, grads, input_grads, 0);
-      op.grad(g);
-      return input_grads;
-    };
-    EXPECT_TRUE(run_grad(ops::const_gen_ops::ConvertToTensor(scalar(1.0))).empty());
-    const auto scalar_grads = run_grad(ops::const_gen_ops::Scalar(1.0));
-    ASSERT_EQ(scalar_grads.size(), 1u);
-    EXPECT_FALSE(scalar_grads[0].has_value());
-    const auto variable_grads = run_grad(ops::basic_source_ops::Variable{});
-    ASSERT_EQ(variable_grads.size(), 1u);
-    EXPECT_EQ(variable_grads[0], gy);
-    EXPECT_EQ(ctx.graph().num_nodes(), 2u);  // no node was built
-  });
 }
 
 }  // namespace
