@@ -86,7 +86,7 @@ op::OpBox Graph::take_op(TensorId id) {
 }
 
 const std::string* Graph::keep_placeholder_name(std::string_view name) {
-  return &placeholder_names_.emplace_back(name);
+  return &placeholder_names_.emplace_front(name);
 }
 
 Tensor Context::placeholder(std::string_view name, std::span<const std::int64_t> shape) {

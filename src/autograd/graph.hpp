@@ -2,7 +2,7 @@
 // The node store of one run, the context handed to the caller's closure, and
 // `run`, which gives a caller a fresh graph.
 
-#include <deque>
+#include <forward_list>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -72,7 +72,8 @@ class Graph {
   // (variable id, tensor id), sorted by variable id.
   std::vector<std::pair<variable::VariableID, TensorId>> variable_nodes_;
   mutable BorrowFlag variable_nodes_borrow_;
-  std::deque<std::string> placeholder_names_;
+  // Node-based, so the texts stay in place; allocates only for placeholders.
+  std::forward_list<std::string> placeholder_names_;
 };
 
 // What the closure of `run` works with: the variable environment and the graph.
