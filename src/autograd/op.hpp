@@ -1,0 +1,118 @@
+#pragma once
+// The operator interface. Every node owns one operator; the evaluator runs its
+// `compute` on a ComputeContext, and the gradient construction recognises it by
+// the text `name` returns (op_names.hpp).
+
+#include <span>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "autograd/array.hpp"
+#include "autograd/error.hpp"
+#include "support/expected.hpp"
+
+namespace gradix_autograd::op {
+
+class GradientContext;  // grad_context.hpp
+
+// Inputs are read-only views owned by the caller (the evaluator's values, which
+// no operator can change through them); outputs are appended, output 0 first.
+class ComputeContext {
+ public:
+  explicit ComputeContext(std::span<const Array* const> inputs) : inputs_(inputs) {}
+
+  // Input i, or the shared 0-d zero when i is past the end (never an error).
+  const Array& input(std::size_t i) const;
+  std::size_t num_inputs() const noexcept { return inputs_.size(); }
+
+  void append_output(Array output) { outputs_.push_back(std::move(output)); }
+  std::vector<Array>& outputs() noexcept { return outputs_; }
+
+ private:
+  std::span<const Array* const> inputs_;
+  std::vector<Array> outputs_;
+};
+
+// The process-wide 0-d array holding 0.0; created on first use, never changed.
+const Array& shared_zero();
+
+using OpResult = kvel_support::Expected<kvel_support::Unit, error::OpError>;
+inline OpResult ok() { return kvel_support::Unit{}; }
+
+class Op {
+ public:
+  virtual ~Op() = default;
+  // A text that lives as long as the program; the same on every call.
+  virtual std::string_view name() const = 0;
+  // Appends the outputs; a failure is returned, never thrown.
+  virtual OpResult compute(ComputeContext& ctx) const = 0;
+  // Sets input gradients, building nodes through the context's graph.
+  virtual void grad(GradientContext& ctx) const = 0;
+  // The operator itself for types that allow downcasting; nothing by default.
+  virtual const Op* as_any() const { return nullptr; }
+};
+
+// The default `name`: the full qualified type name, Derived::kName.
+template <class Derived>
+class NamedOp : public Op {
+ public:
+  std::string_view name() const override { return Derived::kName; }
+};
+
+// The operator as T when its `as_any` offers it and it is a T.
+template <class T>
+const T* downcast(const Op& op) {
+  return dynamic_cast<const T*>(op.as_any());
+}
+
+// An operator without fields has no state to own: every node of that type
+// shares one immutable instance, so building such a node allocates nothing.
+template <class T>
+inline constexpr bool kStatelessOp =
+    std::is_base_of_v<Op, T> && sizeof(T) == sizeof(Op) && std::is_default_constructible_v<T>;
+
+// The operator of a node: owned, shared (stateless types) or empty once taken.
+class OpBox {
+ public:
+  OpBox() = default;
+  template <class O>
+  static OpBox make(O&& op) {
+    using T = std::decay_t<O>;
+    static_assert(std::is_base_of_v<Op, T>);
+    if constexpr (kStatelessOp<T>) {
+      static const T instance{};
+      return OpBox(&instance, false);
+    } else {
+      return OpBox(new T(std::forward<O>(op)), true);
+    }
+  }
+  OpBox(OpBox&& other) noexcept : op_(other.op_), owned_(other.owned_) { other.op_ = nullptr; }
+  OpBox& operator=(OpBox&& other) noexcept {
+    if (this != &other) {
+      reset();
+      op_ = other.op_;
+      owned_ = other.owned_;
+      other.op_ = nullptr;
+    }
+    return *this;
+  }
+  OpBox(const OpBox&) = delete;
+  OpBox& operator=(const OpBox&) = delete;
+  ~OpBox() { reset(); }
+
+  const Op* get() const noexcept { return op_; }
+  explicit operator bool() const noexcept { return op_ != nullptr; }
+
+ private:
+  OpBox(const Op* op, bool owned) : op_(op), owned_(owned) {}
+  void reset() noexcept {
+    if (owned_) delete op_;
+    op_ = nullptr;
+  }
+
+  const Op* op_ = nullptr;
+  bool owned_ = false;
+};
+
+}  // namespace gradix_autograd::op

@@ -1,0 +1,101 @@
+#include "autograd/tensor_ops/binary_ops.hpp"
+
+#include "autograd/shape_helpers.hpp"
+
+namespace gradix_autograd::tensor_ops::binary_ops {
+
+namespace {
+
+using shape_helpers::co_broadcast_zip;
+using shape_helpers::map_elements;
+
+// Which shapes an operator reads as a single value.
+enum class SingleShape { ZeroD, ZeroDOrEmptyVector, ZeroDOrLengthOne };
+
+// A single value must also hold exactly one element: a [0] operand has none
+// to apply, so it is co-broadcast instead ([0] with [] gives [0]).
+bool is_single_value(const Array& x, SingleShape rule) {
+  const auto& shape = x.shape();
+  bool accepted = shape.empty();
+  if (shape.size() == 1) {
+    accepted = (rule == SingleShape::ZeroDOrEmptyVector && shape[0] == 0) ||
+               (rule == SingleShape::ZeroDOrLengthOne && shape[0] == 1);
+  }
+  return accepted && x.size() == 1;
+}
+
+double single_value(const Array& x) { return x.data()[0]; }
+
+}  // namespace
+
+op::OpResult AddOp::compute(op::ComputeContext& ctx) const {
+  if (ctx.num_inputs() < 2) {
+    Array zero = shape_helpers::make_array(ArrayShape{1, 1});
+    zero.data()[0] = 0.0;
+    ctx.append_output(std::move(zero));
+    return op::ok();
+  }
+  const Array& x0 = ctx.input(0);
+  const Array& x1 = ctx.input(1);
+  const bool single0 = is_single_value(x0, SingleShape::ZeroDOrEmptyVector);
+  const bool single1 = is_single_value(x1, SingleShape::ZeroDOrEmptyVector);
+  if (single0 && !single1) {
+    const double s0 = single_value(x0);
+    ctx.append_output(map_elements(x1, [s0](double b) { return b + s0; }));
+  } else if (single1 && !single0) {
+    const double s1 = single_value(x1);
+    ctx.append_output(map_elements(x0, [s1](double a) { return a + s1; }));
+  } else {
+    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a + b; }));
+  }
+  return op::ok();
+}
+
+op::OpResult MulOp::compute(op::ComputeContext& ctx) const {
+  // No input count test: a missing input reads as the 0-d zero.
+  const Array& x0 = ctx.input(0);
+  const Array& x1 = ctx.input(1);
+  const bool single0 = is_single_value(x0, SingleShape::ZeroDOrEmptyVector);
+  const bool single1 = is_single_value(x1, SingleShape::ZeroDOrEmptyVector);
+  if (single0 && !single1) {
+    const double s0 = single_value(x0);
+    ctx.append_output(map_elements(x1, [s0](double b) { return b * s0; }));
+  } else if (single1 && !single0) {
+    const double s1 = single_value(x1);
+    ctx.append_output(map_elements(x0, [s1](double a) { return a * s1; }));
+  } else {
+    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a * b; }));
+  }
+  return op::ok();
+}
+
+op::OpResult SubOp::compute(op::ComputeContext& ctx) const {
+  const Array& x0 = ctx.input(0);
+  const Array& x1 = ctx.input(1);
+  if (is_single_value(x0, SingleShape::ZeroD)) {
+    const double s0 = single_value(x0);
+    ctx.append_output(map_elements(x1, [s0](double b) { return s0 - b; }));
+  } else {
+    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a - b; }));
+  }
+  return op::ok();
+}
+
+op::OpResult DivOp::compute(op::ComputeContext& ctx) const {
+  const Array& x0 = ctx.input(0);
+  const Array& x1 = ctx.input(1);
+  if (is_single_value(x0, SingleShape::ZeroDOrEmptyVector)) {
+    const double s0 = single_value(x0);
+    ctx.append_output(map_elements(x1, [s0](double b) { return s0 / b; }));
+  } else if (is_single_value(x1, SingleShape::ZeroDOrLengthOne)) {
+    // One reciprocal, then products: this can differ from a true quotient in
+    // the last bit, and is the defined result.
+    const double r = 1.0 / single_value(x1);
+    ctx.append_output(map_elements(x0, [r](double a) { return a * r; }));
+  } else {
+    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a / b; }));
+  }
+  return op::ok();
+}
+
+}  // namespace gradix_autograd::tensor_ops::binary_ops

@@ -1,0 +1,130 @@
+#include "autograd/tensor_ops/broadcast_helper_ops.hpp"
+
+#include <algorithm>
+
+#include "autograd/grad_context.hpp"
+#include "autograd/shape_helpers.hpp"
+
+namespace gradix_autograd::tensor_ops {
+
+namespace sh = shape_helpers;
+
+namespace {
+
+Extents as_extents(const std::vector<std::size_t>& sizes) { return {sizes.data(), sizes.size()}; }
+
+Array reshaped_or_panic(const Array& x, Extents shape, const char* message) {
+  std::optional<Array> out = sh::reshaped(x, shape);
+  if (!out) kvel_support::panic(message);
+  return std::move(*out);
+}
+
+}  // namespace
+
+op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const {
+  const Array& lhs = ctx.input(0);
+  const Array& rhs = ctx.input(1);
+  const std::vector<std::size_t> lhs_sizes = sh::shape_to_sizes(lhs);
+  if (sh::is_scalar_like(as_extents(lhs_sizes))) {
+    ctx.append_output(rhs);
+    return op::ok();
+  }
+  if (sh::is_scalar_like(as_extents(sh::shape_to_sizes(rhs)))) {
+    ctx.append_output(lhs);
+    return op::ok();
+  }
+  if (lhs.size() != rhs.size()) {
+    return kvel_support::unexpected(error::OpError::incompatible_shape("InferBinOpShape: rank of lhs and rhs must match."));
+  }
+  Array out = sh::make_array(ArrayShape{lhs.size()});
+  for (std::size_t i = 0; i < lhs.size(); ++i) {
+    const double a = lhs.data()[i];
+    const double b = rhs.data()[i];
+    double e;
+    if (a < 0.0) {
+      e = b < 0.0 ? a : b;
+    } else if (b < 0.0) {
+      e = a;
+    } else {
+      e = a > b ? a : b;
+    }
+    out.data()[i] = e;
+  }
+  ctx.append_output(std::move(out));
+  return op::ok();
+}
+
+// A shape computation carries no gradient.
+void array_ops::InferBinOpShape::grad(op::GradientContext& ctx) const {
+  ctx.set_input_grad(0, std::nullopt);
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+op::OpResult binary_ops::MaybeBroadcast::compute(op::ComputeContext& ctx) const {
+  const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
+  const Array& x = ctx.input(0);
+  const Extents target_extents = as_extents(target);
+  if (sh::same_shape(extents_of(x), target_extents)) {
+    ctx.append_output(x);
+    return op::ok();
+  }
+  const Array* source = &x;
+  Array ones_shaped;
+  if (x.dimension() == 0 || (x.dimension() == 1 && x.shape()[0] == 1)) {
+    const std::vector<std::size_t> ones(target.size(), 1);
+    ones_shaped = reshaped_or_panic(x, as_extents(ones), "Failed to get slice");
+    source = &ones_shaped;
+  }
+  if (!sh::broadcasts_to(extents_of(*source), target_extents)) {
+    return kvel_support::unexpected(error::OpError::incompatible_shape("PreprocessBinOpGradGrad: Can't broadcast."));
+  }
+  ctx.append_output(sh::broadcast_to(*source, target_extents));
+  return op::ok();
+}
+
+op::OpResult binary_ops::MaybeReduceSum::compute(op::ComputeContext& ctx) const {
+  const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
+  const Array& gy = ctx.input(0);
+  const Extents g = extents_of(gy);
+  const std::size_t n = g.size();
+  const Extents t = as_extents(target);
+  if (sh::same_shape(t, g)) {
+    ctx.append_output(gy);
+    return op::ok();
+  }
+  std::vector<std::size_t> padded;
+  if (sh::is_scalar_like(t)) {
+    padded.assign(n, 1);
+  } else if (target.size() < n) {
+    padded.assign(n - target.size(), 1);
+    padded.insert(padded.end(), target.begin(), target.end());
+  } else {
+    padded = target;
+  }
+  const Extents p = as_extents(padded);
+  if (sh::same_shape(p, g)) {
+    ctx.append_output(reshaped_or_panic(gy, t, "Failed to get slice"));
+    return op::ok();
+  }
+  Array work;
+  bool summed = false;
+  const std::size_t walk = std::min(n, padded.size());
+  for (std::size_t j = 0; j < walk; ++j) {
+    if (padded[j] == 1 && g[j] > 1) {
+      work = sh::sum_axis_keep(summed ? work : gy, j);
+      summed = true;
+    } else if (padded[j] != g[j]) {
+      return kvel_support::unexpected(error::OpError::incompatible_shape(
+          "MaybeReduceSum: incompatible shapes origshape=" + sh::format_shape(p) +
+          " gyshape=" + sh::format_shape(g) + " at dim " + std::to_string(j)));
+    }
+  }
+  if (!summed) {
+    ctx.append_output(gy);
+    return op::ok();
+  }
+  ctx.append_output(reshaped_or_panic(work, t, "MaybeReduceSum: shape conversion failed"));
+  return op::ok();
+}
+
+}  // namespace gradix_autograd::tensor_ops

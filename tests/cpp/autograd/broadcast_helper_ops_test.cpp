@@ -1,0 +1,107 @@
+#include "autograd/tensor_ops/broadcast_helper_ops.hpp"
+
+#include <gtest/gtest.h>
+
+#include "op_test_util.hpp"
+
+namespace {
+
+namespace ops = gradix_autograd::tensor_ops;
+using gradix_autograd::Array;
+using gradix_autograd::op::Op;
+using gradix_test::make;
+using gradix_test::same_array;
+using gradix_test::scalar;
+using gradix_test::vec;
+
+const ops::array_ops::InferBinOpShape kInfer;
+const ops::binary_ops::MaybeBroadcast kBroadcast;
+const ops::binary_ops::MaybeReduceSum kReduce;
+
+struct Row {
+  const char* what;
+  const Op* op;
+  Array x0, x1;
+  Array want;             // when `error` is empty
+  std::string error = {};  // the IncompatibleShape text
+};
+
+void check(const Row& row) {
+  gradix_test::OpRun run = gradix_test::run_op(*row.op, {row.x0, row.x1});
+  if (row.error.empty()) {
+    ASSERT_TRUE(run.result.has_value()) << row.what << ": " << run.result.error().debug();
+    ASSERT_EQ(run.outputs.size(), 1u) << row.what;
+    EXPECT_TRUE(same_array(run.outputs[0], row.want)) << row.what;
+  } else {
+    ASSERT_FALSE(run.result.has_value()) << row.what;
+    EXPECT_EQ(run.result.error().kind(), gradix_autograd::error::OpError::Kind::IncompatibleShape);
+    EXPECT_EQ(run.result.error().text(), row.error) << row.what;
+    EXPECT_TRUE(run.outputs.empty());
+  }
+}
+
+TEST(BroadcastHelpers, InferBinOpShape) {
+  const std::string rank = "InferBinOpShape: rank of lhs and rhs must match.";
+  const Row rows[] = {
+      {"[1] with [2, 3]", &kInfer, vec({1}), vec({2, 3}), vec({2, 3})},
+      {"[2, 3] with []", &kInfer, vec({2, 3}), vec({}), vec({2, 3})},
+      {"unknowns defer", &kInfer, vec({2, -1}), vec({-1, 3}), vec({2, 3})},
+      {"two unknowns", &kInfer, vec({-1}), vec({-1}), vec({-1})},
+      {"larger extent", &kInfer, vec({2, 5}), vec({4, 5}), vec({4, 5})},
+      {"1 against 5", &kInfer, vec({1, 3}), vec({5, 3}), vec({5, 3})},
+      {"[1] and [1] copy rhs", &kInfer, vec({1}), vec({1}), vec({1})},
+      {"scalar-like rhs copies lhs with its unknowns", &kInfer, vec({-1, 3}), vec({1}), vec({-1, 3})},
+      {"rank mismatch", &kInfer, vec({2, 3}), vec({4}), {}, rank},
+      {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), {}, rank},
+  };
+  for (const Row& row : rows) check(row);
+}
+
+TEST(BroadcastHelpers, MaybeBroadcast) {
+  const std::string refused = "PreprocessBinOpGradGrad: Can't broadcast.";
+  const Row rows[] = {
+      {"row to matrix", &kBroadcast, vec({1, 2, 3}), vec({2, 3}), make({2, 3}, {1, 2, 3, 1, 2, 3})},
+      {"0-d fills", &kBroadcast, scalar(7), vec({2, 2}), make({2, 2}, {7, 7, 7, 7})},
+      {"[1] fills", &kBroadcast, vec({7}), vec({3, 1}), make({3, 1}, {7, 7, 7})},
+      {"column stretches", &kBroadcast, make({2, 1}, {1, 2}), vec({2, 2}), make({2, 2}, {1, 1, 2, 2})},
+      {"already the target", &kBroadcast, make({2, 1}, {1, 2}), vec({2, 1}), make({2, 1}, {1, 2})},
+      {"truncated target extents", &kBroadcast, vec({4}), vec({2.9}), vec({4, 4})},
+      {"[2] to [3]", &kBroadcast, vec({1, 2}), vec({3}), {}, refused},
+      {"more axes than the target", &kBroadcast, make({2, 2}, {1, 2, 3, 4}), vec({2}), {}, refused},
+  };
+  for (const Row& row : rows) check(row);
+}
+
+TEST(BroadcastHelpers, MaybeReduceSum) {
+  const Array g23 = make({2, 3}, {1, 2, 3, 4, 5, 6});
+  const Row rows[] = {
+      {"[2, 3] to [3]", &kReduce, g23, vec({3}), vec({5, 7, 9})},
+      {"[2, 3] to [2, 1]", &kReduce, g23, vec({2, 1}), make({2, 1}, {6, 15})},
+      {"[2, 3] to []", &kReduce, g23, vec({}), scalar(21)},
+      {"[2, 3] to [1]", &kReduce, g23, vec({1}), vec({21})},
+      {"[2, 3] to itself", &kReduce, g23, vec({2, 3}), g23},
+      {"[1, 3] to [3] reshapes", &kReduce, make({1, 3}, {1, 2, 3}), vec({3}), vec({1, 2, 3})},
+      {"[3] to [3, 3] is unchanged", &kReduce, vec({1, 2, 3}), vec({3, 3}), vec({1, 2, 3})},
+      {"[3] to [2, 3]", &kReduce, vec({1, 2, 3}), vec({2, 3}), {},
+       "MaybeReduceSum: incompatible shapes origshape=[2, 3] gyshape=[3] at dim 0"},
+      {"[2, 0] to [2, 1]", &kReduce, make({2, 0}, {}), vec({2, 1}), {},
+       "MaybeReduceSum: incompatible shapes origshape=[2, 1] gyshape=[2, 0] at dim 1"},
+      {"[2, 3] to [4, 1] fails after a sum", &kReduce, g23, vec({4, 1}), {},
+       "MaybeReduceSum: incompatible shapes origshape=[4, 1] gyshape=[2, 3] at dim 0"},
+  };
+  for (const Row& row : rows) check(row);
+}
+
+TEST(BroadcastHelpers, MaybeReduceSumAddsInIndexOrder) {
+  // Summed from 0.0 upward: (0 + 1e16) + 1 + -1e16 is 0, not 1.
+  const Row row{"order", &kReduce, make({3, 1}, {1e16, 1, -1e16}), vec({1}), vec({0})};
+  check(row);
+}
+
+TEST(BroadcastHelpers, ShapeToSizes) {
+  const std::vector<std::size_t> sizes =
+      gradix_autograd::shape_helpers::shape_to_sizes(vec({2.9, -0.5, -1, NAN, 1.8446744073709552e19, 3}));
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 0, 0, 0, 0, 3}));
+}
+
+}  // namespace
