@@ -18,8 +18,6 @@ namespace {
 
 constexpr const char* kConversionFailed = "Operation failed";
 
-Extents as_extents(const ArrayShape& shape) { return {shape.data(), shape.size()}; }
-Extents as_extents(const std::vector<std::size_t>& sizes) { return {sizes.data(), sizes.size()}; }
 
 [[noreturn]] void axis_out_of_bounds(std::int64_t position, std::size_t bound) {
   kvel_support::panic("index out of bounds: axis position " + std::to_string(position) + " with " +
@@ -45,7 +43,7 @@ std::vector<std::int64_t> signed_axes(const Array& axes) {
 
 // x's elements, in row-major order, laid out in a shape of the same count.
 Array relaid(const Array& x, const std::vector<std::size_t>& shape) {
-  std::optional<Array> out = sh::reshaped(x, as_extents(shape));
+  std::optional<Array> out = sh::reshaped(x, Extents(shape));
   if (!out) kvel_support::panic("Shape conversion failed - this is a bug");
   return std::move(*out);
 }
@@ -75,9 +73,9 @@ op::OpResult array_ops::Reshape::compute(op::ComputeContext& ctx) const {
   const std::optional<std::size_t> count = checked_count(sizes);
   if (!count || *count != x.size()) {
     return kvel_support::unexpected(error::OpError::incompatible_shape(
-        "reshape failed: " + sh::format_shape(extents_of(x)) + " vs " + sh::format_shape(as_extents(sizes))));
+        "reshape failed: " + sh::format_shape(extents_of(x)) + " vs " + sh::format_shape(Extents(sizes))));
   }
-  ctx.append_output(*sh::reshaped(x, as_extents(sizes)));
+  ctx.append_output(*sh::reshaped(x, Extents(sizes)));
   return op::ok();
 }
 
@@ -141,22 +139,22 @@ op::OpResult math_ops::Transpose::compute(op::ComputeContext& ctx) const {
   std::vector<bool> seen(rank, false);
   for (const std::size_t axis : order) {
     if (axis >= rank || seen[axis]) {
-      kvel_support::panic("transpose: the axis order " + sh::format_shape(as_extents(order)) +
+      kvel_support::panic("transpose: the axis order " + sh::format_shape(Extents(order)) +
                           " is not a permutation");
     }
     seen[axis] = true;
   }
   const std::vector<std::ptrdiff_t> x_strides = strided::row_major_strides(extents_of(x));
-  ArrayShape out_shape(rank);
+  std::vector<std::size_t> out_shape(rank);
   std::vector<std::ptrdiff_t> strides(rank);
   for (std::size_t i = 0; i < rank; ++i) {
     out_shape[i] = x.shape()[order[i]];
     strides[i] = x_strides[order[i]];
   }
-  Array out = sh::make_array(as_extents(out_shape));
+  Array out = sh::make_array(Extents(out_shape));
   const double* src = x.data();
   double* dst = out.data();
-  strided::walk(as_extents(out_shape), strides, 0, [&](std::size_t k, std::ptrdiff_t offset) { dst[k] = src[offset]; });
+  strided::walk(Extents(out_shape), strides, 0, [&](std::size_t k, std::ptrdiff_t offset) { dst[k] = src[offset]; });
   ctx.append_output(std::move(out));
   return op::ok();
 }

@@ -50,7 +50,6 @@ double sum_all(const Array& x) {
   return acc;
 }
 
-Extents as_extents(const std::vector<std::size_t>& sizes) { return {sizes.data(), sizes.size()}; }
 
 }  // namespace
 
@@ -110,7 +109,7 @@ op::OpResult ReduceSumToScalarGrad::compute(op::ComputeContext& ctx) const {
     kvel_support::panic("ReduceSumToScalarGrad: the gradient " + sh::format_shape(extents_of(gy)) +
                         " has no element to spread");
   }
-  Array out = sh::make_array(as_extents(target));
+  Array out = sh::make_array(Extents(target));
   std::fill(out.data(), out.data() + out.size(), gy.data()[0]);
   ctx.append_output(std::move(out));
   return op::ok();
@@ -119,7 +118,7 @@ op::OpResult ReduceSumToScalarGrad::compute(op::ComputeContext& ctx) const {
 op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   const Array& gy = ctx.input(0);
   const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
-  const Extents target_extents = as_extents(target);
+  const Extents target_extents(target);
   if (sh::same_shape(extents_of(gy), target_extents)) {
     ctx.append_output(gy);
     return op::ok();
@@ -133,11 +132,11 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
     for (const std::size_t axis : axes) {
       if (axis > shape.size()) {
         kvel_support::panic("cannot insert an axis at position " + std::to_string(axis) + " of the shape " +
-                            sh::format_shape(Extents(shape.data(), shape.size())));
+                            sh::format_shape(shape));
       }
       shape.insert(shape.begin() + static_cast<std::ptrdiff_t>(axis), std::size_t{1});
     }
-    std::optional<Array> reshaped = sh::reshaped(gy, Extents(shape.data(), shape.size()));
+    std::optional<Array> reshaped = sh::reshaped(gy, shape);
     if (!reshaped) kvel_support::panic("Operation failed");
     with_axes = std::move(*reshaped);
     source = &with_axes;

@@ -18,7 +18,7 @@ namespace {
 
 // The positions one set of ranges selects in a contiguous array.
 struct Region {
-  ArrayShape shape;
+  std::vector<std::size_t> shape;
   std::vector<std::ptrdiff_t> strides;
   std::ptrdiff_t base = 0;
 };
@@ -30,7 +30,7 @@ Region resolve_region(Extents x_shape, const std::vector<SliceElement>& ranges) 
                         std::to_string(rank));
   }
   const std::vector<std::ptrdiff_t> x_strides = strided::row_major_strides(x_shape);
-  Region region{ArrayShape(rank), std::vector<std::ptrdiff_t>(rank), 0};
+  Region region{std::vector<std::size_t>(rank), std::vector<std::ptrdiff_t>(rank), 0};
   for (std::size_t d = 0; d < rank; ++d) {
     const SliceElement& r = ranges[d];
     const auto len = static_cast<std::int64_t>(x_shape[d]);
@@ -57,8 +57,6 @@ Region resolve_region(Extents x_shape, const std::vector<SliceElement>& ranges) 
   return region;
 }
 
-Extents as_extents(const ArrayShape& shape) { return {shape.data(), shape.size()}; }
-Extents as_extents(const std::vector<std::size_t>& shape) { return {shape.data(), shape.size()}; }
 
 // `axis`, counted from the end when negative; fatal outside the rank.
 std::size_t resolve_axis(std::int64_t axis, std::size_t rank) {
@@ -95,10 +93,10 @@ AxisSplit split_at(Extents shape, std::size_t axis) {
 op::OpResult Slice::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
   const Region region = resolve_region(extents_of(x), slice_elements);
-  Array out = sh::make_array(as_extents(region.shape));
+  Array out = sh::make_array(Extents(region.shape));
   const double* src = x.data();
   double* dst = out.data();
-  strided::walk(as_extents(region.shape), region.strides, region.base,
+  strided::walk(Extents(region.shape), region.strides, region.base,
                 [&](std::size_t k, std::ptrdiff_t offset) { dst[k] = src[offset]; });
   ctx.append_output(std::move(out));
   return op::ok();
@@ -108,7 +106,7 @@ op::OpResult SliceGrad::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
   const Array& gy = ctx.input(1);
   const Region region = resolve_region(extents_of(x), slice_elements);
-  const Extents region_shape = as_extents(region.shape);
+  const Extents region_shape(region.shape);
   Array spread;
   const Array* source = &gy;
   if (!sh::same_shape(extents_of(gy), region_shape)) {
@@ -148,7 +146,7 @@ op::OpResult Gather::compute(op::ComputeContext& ctx) const {
   std::vector<std::size_t> out_shape(param_shape.begin(), param_shape.begin() + static_cast<std::ptrdiff_t>(a));
   out_shape.insert(out_shape.end(), indices.shape().begin(), indices.shape().end());
   out_shape.insert(out_shape.end(), param_shape.begin() + static_cast<std::ptrdiff_t>(a) + 1, param_shape.end());
-  Array out = sh::make_array(as_extents(out_shape));
+  Array out = sh::make_array(Extents(out_shape));
   const std::size_t n = picks.size();
   const double* src = param.data();
   double* dst = out.data();

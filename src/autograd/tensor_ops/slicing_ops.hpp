@@ -15,7 +15,8 @@ namespace gradix_autograd::tensor_ops::array_ops {
 
 // Positions start, start + step, ... before end along one axis; negative
 // start and end count from the end of the axis, no end means the axis' end,
-// a negative step walks the same positions backwards. Ranges outside the axis
+// a negative step walks the range backwards from its last position. Ranges
+// outside the axis
 // and step 0 are refused, never clamped.
 struct SliceElement {
   std::int64_t start = 0;
