@@ -68,6 +68,22 @@ void append_shortest(std::string& out, double value) {
   }
 }
 
+void append_shortest_exponent(std::string& out, double value) {
+  if (append_non_finite(out, value)) return;
+  // to_chars writes the exponent as "e+05" / "e-07"; keep its sign only when
+  // negative and drop the leading zeros.
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+  std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e_pos = text.find('e');
+  out.append(text.substr(0, e_pos + 1));
+  std::string_view exponent = text.substr(e_pos + 1);
+  if (exponent.front() == '-') out += '-';
+  exponent.remove_prefix(1);
+  while (exponent.size() > 1 && exponent.front() == '0') exponent.remove_prefix(1);
+  out.append(exponent);
+}
+
 std::string format_fixed6(double value) {
   std::string out;
   append_fixed6(out, value);
@@ -77,6 +93,16 @@ std::string format_fixed6(double value) {
 std::string format_shortest(double value) {
   std::string out;
   append_shortest(out, value);
+  return out;
+}
+
+}  // namespace kvel_support
+
+namespace kvel_support {
+
+std::string format_shortest_exponent(double value) {
+  std::string out;
+  append_shortest_exponent(out, value);
   return out;
 }
 

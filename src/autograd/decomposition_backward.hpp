@@ -1,0 +1,61 @@
+#pragma once
+// Gradient formulas (vector-Jacobian products) of the Cholesky, LU, QR and
+// singular value decompositions, their triangular solvers, and the one-sided
+// Jacobi SVD that the SVD gradient recomputes its factors with.
+//
+// The products go through the CBLAS matrix product; solvers, masks and
+// divided differences are plain loops. Shapes are the caller's duty: a shape
+// outside a kernel's contract is a fatal error, never an out-of-bounds access.
+
+#include <cstddef>
+#include <vector>
+
+#include "support/xtensor.hpp"
+
+namespace gradix_autograd::tensor_ops::decomposition_backward {
+
+using Matrix = xt::xtensor<double, 2>;
+
+// r × k copy of the first k columns / k × c copy of the first k rows.
+Matrix take_cols(const Matrix& a, std::size_t k);
+Matrix take_rows(const Matrix& a, std::size_t k);
+
+// X with U·X = B (back substitution; reads U's upper triangle). A zero on the
+// diagonal gives a zero component.
+Matrix solve_upper_matrix(const Matrix& u, const Matrix& b);
+// X with X·L = B for lower triangular L.
+Matrix right_solve_lower(const Matrix& b, const Matrix& l);
+
+// dA for A = L·Lᵀ, given dL (n × n).
+Matrix cholesky_backward(const Matrix& l, const Matrix& dl);
+// dA for P·A = L·U (P a permutation), given dL and dU (n × n).
+Matrix lu_backward(const Matrix& p, const Matrix& l, const Matrix& u, const Matrix& dl,
+                   const Matrix& du);
+// dA for A = Q·R, Q: m × q, R: r × n, dQ like Q, dR like R. Works on the
+// leading k = min(q, r, n) columns of Q and rows of R: full factors of a tall
+// matrix are read as its thin QR. For a wide matrix (n > k) the trailing
+// columns R[:, k:] = Qᵀ·A[:, k:] contribute through both Q and A[:, k:].
+Matrix qr_backward(const Matrix& q, const Matrix& r, const Matrix& dq, const Matrix& dr);
+// dA for the thin SVD A = U·diag(s)·Vt (U: m × k, Vt: k × n, k = s.size()),
+// given dU, dS (at least k values; the first k are used) and dVt.
+Matrix svd_backward(const Matrix& u, const std::vector<double>& s, const Matrix& vt,
+                    const Matrix& du, const std::vector<double>& ds, const Matrix& dvt);
+
+}  // namespace gradix_autograd::tensor_ops::decomposition_backward
+
+namespace gradix_autograd::tensor_ops::decomposition_ops::backward_ops {
+
+using Matrix = xt::xtensor<double, 2>;
+
+// Thin SVD of an m × n matrix: U (m × k), s (k values, descending under the
+// IEEE total order), Vt (k × n), k = min(m, n).
+struct Svd {
+  Matrix u;
+  std::vector<double> s;
+  Matrix vt;
+};
+
+// One-sided (Hestenes) Jacobi rotations of the columns, at most 60 sweeps.
+Svd svd_jacobi_f64(const Matrix& a);
+
+}  // namespace gradix_autograd::tensor_ops::decomposition_ops::backward_ops
