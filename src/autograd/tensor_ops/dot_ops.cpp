@@ -1,33 +1,41 @@
 #include "autograd/tensor_ops/dot_ops.hpp"
 
+#include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 
 #include "autograd/grad_context.hpp"
-#include "autograd/matrix_product.hpp"
+#include "autograd/ndarray_ext.hpp"
 #include "autograd/shape_helpers.hpp"
 
 namespace gradix_autograd::tensor_ops::dot_ops {
 
 namespace {
 
-using ndarray_ext::MatrixOperand;
+using ndarray_ext::Matrix;
 
-// The operand as a matrix read in place (the arrays are contiguous
-// row-major), or nothing for a rank above 2.
-std::optional<MatrixOperand> as_matrix(const Array& x, bool is_left, bool transposed) {
-  const auto& shape = x.shape();
+// The operand as an owned matrix, or nothing for a rank above 2. A rank-1
+// left operand is a row, a rank-1 right operand a column.
+std::optional<Matrix> as_matrix(const Array& x, bool is_left) {
+  std::size_t rows = 1;
+  std::size_t cols = 1;
   switch (x.dimension()) {
     case 0:
-      return MatrixOperand{x.data(), 1, 1, transposed};
+      break;
     case 1:
-      return is_left ? MatrixOperand{x.data(), 1, shape[0], transposed}
-                     : MatrixOperand{x.data(), shape[0], 1, transposed};
+      (is_left ? cols : rows) = x.shape()[0];
+      break;
     case 2:
-      return MatrixOperand{x.data(), shape[0], shape[1], transposed};
+      rows = x.shape()[0];
+      cols = x.shape()[1];
+      break;
     default:
       return std::nullopt;
   }
+  Matrix m(std::array<std::size_t, 2>{rows, cols});
+  std::copy(x.data(), x.data() + x.size(), m.data());
+  return m;
 }
 
 op::OpResult rank_error(const char* side, const Array& x) {
@@ -59,22 +67,24 @@ op::OpResult MatMul::compute(op::ComputeContext& ctx) const {
     return op::ok();
   }
   const Array& x0 = ctx.input(0);
-  const std::optional<MatrixOperand> a = as_matrix(x0, true, transpose_a);
+  const std::optional<Matrix> a = as_matrix(x0, true);
   if (!a) return rank_error("lhs", x0);
   const Array& x1 = ctx.input(1);
-  const std::optional<MatrixOperand> b = as_matrix(x1, false, transpose_b);
+  const std::optional<Matrix> b = as_matrix(x1, false);
   if (!b) return rank_error("rhs", x1);
 
-  const std::uint64_t m = a->used_rows();
-  const std::uint64_t k = a->used_cols();
-  const std::uint64_t k2 = b->used_rows();
-  const std::uint64_t n = b->used_cols();
+  // The transposes are read in place by the product rather than copied.
+  const std::uint64_t m = a->shape()[transpose_a ? 1 : 0];
+  const std::uint64_t k = a->shape()[transpose_a ? 0 : 1];
+  const std::uint64_t k2 = b->shape()[transpose_b ? 1 : 0];
+  const std::uint64_t n = b->shape()[transpose_b ? 0 : 1];
   std::uint64_t count = 0;
   if (k != k2 || product_overflows(m, n, &count)) {
     return kvel_support::unexpected(error::OpError::incompatible_shape(dotshape_error(m, k, k2, n)));
   }
+  const Matrix product = ndarray_ext::gemm(*a, transpose_a, *b, transpose_b);
   Array out(ArrayShape{m, n});
-  ndarray_ext::mat_mul(*a, *b, out.data());
+  std::copy(product.data(), product.data() + product.size(), out.data());
   ctx.append_output(std::move(out));
   return op::ok();
 }
