@@ -4,6 +4,8 @@
 
 #include "autograd/evaluation.hpp"
 #include "autograd/op_names.hpp"
+#include "autograd/tensor_ops/math_ops.hpp"
+#include "autograd/tensor_ops/scalar_ops.hpp"
 #include "op_test_util.hpp"
 
 namespace {
@@ -117,6 +119,83 @@ TEST(Constructors, InputsOfAnotherGraphAreFatal) {
       EXPECT_EQ(gradix_test::fatal_message([&] { (void)ops::arithmetic::equal(a, b); }),
                 "Detected tensors belonging to different graphs");
     });
+  });
+}
+
+TEST(Constructors, BinaryArithmeticAddsTwoShapesAHintAndTheResult) {
+  gradix_autograd::graph::run([](Context& ctx) {
+    Graph& g = ctx.graph();
+    const Tensor a = ctx.placeholder("a", {-1});  // 0
+    const Tensor b = ctx.placeholder("b", {-1});  // 1
+    const Tensor first = ops::arithmetic::mul(a, b);
+    const Tensor second = ops::arithmetic::mul(a, b);
+    EXPECT_EQ(first.id(), 5u);
+    EXPECT_EQ(second.id(), 9u);
+    EXPECT_EQ(g.num_nodes(), 10u);
+    for (const std::uint64_t base : {2u, 6u}) {
+      expect_node(g, base, names::kShape, {0}, std::nullopt, false);
+      expect_node(g, base + 1, names::kShape, {1}, std::nullopt, false);
+      expect_node(g, base + 2, names::kInferBinOpShape, {base, base + 1});
+      expect_node(g, base + 3, names::kMulOp, {0, 1}, base + 2);
+    }
+    // The hint's nodes are not inputs: the result's rank comes from a and b only.
+    EXPECT_EQ(g.nodes()[first.id()].topo_rank, 1u);
+  });
+}
+
+TEST(Constructors, ArithmeticOperatorsAndTheirHints) {
+  struct Case {
+    std::string_view name;
+    Tensor (*make)(const Tensor&, const Tensor&);
+  };
+  const Case binary[] = {
+      {names::kAddOp, ops::arithmetic::add},
+      {names::kSubOp, ops::arithmetic::sub},
+      {names::kMulOp, ops::arithmetic::mul},
+      {names::kDivOp, ops::arithmetic::div},
+  };
+  gradix_autograd::graph::run([&](Context& ctx) {
+    Graph& g = ctx.graph();
+    const Tensor x = ctx.placeholder("x", {2});  // 0
+    for (const Case& c : binary) {
+      const std::uint64_t n = g.num_nodes();
+      expect_node(g, c.make(x, x).id(), c.name, {0, 0}, n + 2);
+    }
+    const std::uint64_t n = g.num_nodes();
+    const Tensor e = ops::arithmetic::exp(x);  // Shape(x), Exp
+    expect_node(g, n, names::kShape, {0}, std::nullopt, false);
+    expect_node(g, e.id(), names::kExp, {0}, n);
+    // e has a hint, so exp(e) reuses it and adds one node.
+    expect_node(g, ops::arithmetic::exp(e).id(), names::kExp, {e.id()}, n);
+    EXPECT_EQ(g.num_nodes(), n + 3);
+    expect_node(g, ops::arithmetic::ln(e).id(), names::kLn, {e.id()}, n);
+    expect_node(g, ops::arithmetic::neg(e).id(), names::kNegOp, {e.id()}, n);
+    const Tensor p = ops::arithmetic::pow(e, 3.0);
+    expect_node(g, p.id(), names::kPow, {e.id()}, n);
+    EXPECT_EQ(dynamic_cast<const ops::math_ops::Pow*>(g.nodes()[p.id()].op.get())->exponent, 3.0);
+    const Tensor m = ops::linear_algebra::scalar_mul(e, 2.5);
+    expect_node(g, m.id(), names::kScalarMulOp, {e.id()}, n);
+    EXPECT_EQ(gradix_autograd::op::downcast<ops::scalar_ops::ScalarMulOp>(*g.nodes()[m.id()].op.get())->factor, 2.5);
+  });
+}
+
+TEST(Constructors, ForwardPassOfTheSearchEvaluates) {
+  gradix_autograd::graph::run([](Context& ctx) {
+    const Tensor x = ctx.placeholder("x", {-1});
+    const Tensor ones = ctx.placeholder("ones", {-1});
+    // eml(x, 2) = exp(x) - ln(2 * ones), clipped, then a squared error against y.
+    const Tensor two = ops::linear_algebra::scalar_mul(ones, 2.0);
+    const Tensor eml = ops::arithmetic::sub(ops::arithmetic::exp(ops::arithmetic::clip(x, -50, 50)),
+                                            ops::arithmetic::ln(two));
+    const Tensor residual = ops::arithmetic::sub(eml, ctx.placeholder("y", {-1}));
+    const Tensor squared = ops::arithmetic::mul(residual, residual);
+    const Array xs = vec({0.0, 1.0});
+    const Array one = vec({1.0, 1.0});
+    const Array ys = vec({0.0, 0.0});
+    auto r = gradix_autograd::evaluation::Evaluator(ctx).feed("x", xs).feed("ones", one).feed("y", ys).eval(squared);
+    const double e0 = 1.0 - std::log(2.0);
+    const double e1 = std::exp(1.0) - std::log(2.0);
+    EXPECT_TRUE(same_array(*r, vec({e0 * e0, e1 * e1})));
   });
 }
 
