@@ -51,6 +51,23 @@ class SilentOp final : public gradix_autograd::op::NamedOp<SilentOp> {
   void grad(gradix_autograd::op::GradientContext&) const override {}
 };
 
+// Records the order in which nodes are computed.
+class RecordingOp final : public gradix_autograd::op::NamedOp<RecordingOp> {
+ public:
+  static constexpr std::string_view kName = "test::RecordingOp";
+  RecordingOp(std::string* log, char label) : log_(log), label_(label) {}
+  gradix_autograd::op::OpResult compute(gradix_autograd::op::ComputeContext& ctx) const override {
+    log_->push_back(label_);
+    ctx.append_output(gradix_autograd::shape_helpers::make_scalar(0.0));
+    return gradix_autograd::op::ok();
+  }
+  void grad(gradix_autograd::op::GradientContext&) const override {}
+
+ private:
+  std::string* log_;
+  char label_;
+};
+
 Tensor constant(Graph& g, double v) { return TensorBuilder(g).build(ops::const_gen_ops::Scalar(v)); }
 Tensor counted(const Tensor& x, int* calls, bool fail = false) {
   return TensorBuilder(x.graph()).append_input(x, false).build(CountingOp(calls, fail));
@@ -148,6 +165,19 @@ TEST(Evaluator, EdgeRuns) {
     const Array v = scalar(9.0);
     EXPECT_TRUE(same_array(*Evaluator(ctx).feed(gradix_autograd::evaluation::PlaceholderKey::by_id(1000), v).eval(c),
                            scalar(4.0)));
+  });
+}
+
+TEST(Evaluator, ComputesInDepthFirstPostOrderFromEachTarget) {
+  gradix_autograd::graph::run([](Context& ctx) {
+    std::string log;
+    Graph& g = ctx.graph();
+    const Tensor a = TensorBuilder(g).build(RecordingOp(&log, 'a'));
+    const Tensor b = TensorBuilder(g).build(RecordingOp(&log, 'b'));
+    const Tensor c = TensorBuilder(g).append_input(b, false).append_input(a, false).build(RecordingOp(&log, 'c'));
+    const Tensor d = TensorBuilder(g).append_input(a, false).build(RecordingOp(&log, 'd'));
+    (void)Evaluator(ctx).push(d).push(c).run();
+    EXPECT_EQ(log, "adbc");
   });
 }
 
