@@ -2,14 +2,12 @@
 
 #include <optional>
 
-#include "autograd/shape_helpers.hpp"
+#include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
-#include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "autograd/tensor_ops/slicing_ops.hpp"
 
 namespace gradix_autograd::tensor_ops {
 
-using tensor::KnownShape;
 using tensor::TensorBuilder;
 
 Tensor shape(const Tensor& x) {
@@ -29,8 +27,7 @@ Tensor reshape(const Tensor& x, const Tensor& s) {
 }
 
 Tensor flatten(const Tensor& x) {
-  static constexpr std::int32_t kAll[] = {-1};
-  const Tensor s = detail::integer_constant(x.graph(), kAll);
+  const Tensor s = tensor::as_tensor(std::array<std::int32_t, 1>{-1}, x.graph());
   return TensorBuilder(x.graph()).append_input(x, false).append_input(s, false).set_shape(s).build(array_ops::Reshape{});
 }
 
@@ -59,16 +56,6 @@ Tensor gather_common(const Tensor& param, const Tensor& indices, std::int64_t ax
       .append_input(indices, false)
       .append_input(param, false)
       .build(array_ops::Gather(axis, true));
-}
-
-Tensor detail::integer_constant(graph::Graph& graph, std::span<const std::int32_t> values) {
-  Array array = shape_helpers::make_array(ArrayShape{values.size()});
-  for (std::size_t i = 0; i < values.size(); ++i) array.data()[i] = static_cast<double>(values[i]);
-  const std::int64_t length = static_cast<std::int64_t>(values.size());
-  return TensorBuilder(graph)
-      .set_known_shape(KnownShape{length})
-      .set_differentiable(false)
-      .build(const_gen_ops::ConvertToTensor(std::move(array)));
 }
 
 }  // namespace gradix_autograd::tensor_ops

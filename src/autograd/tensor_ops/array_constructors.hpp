@@ -29,10 +29,4 @@ Tensor slice(const Tensor& x, std::int64_t start, std::int64_t end);
 // end of the axis.
 Tensor gather_common(const Tensor& param, const Tensor& indices, std::int64_t axis);
 
-namespace detail {
-// A constant, non-differentiable 1-D tensor of the integers as doubles, with
-// its known shape.
-Tensor integer_constant(graph::Graph& graph, std::span<const std::int32_t> values);
-}  // namespace detail
-
 }  // namespace gradix_autograd::tensor_ops

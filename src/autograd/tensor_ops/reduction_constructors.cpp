@@ -1,5 +1,6 @@
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 
+#include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
@@ -10,8 +11,7 @@ namespace gradix_autograd::tensor_ops::reduction {
 using tensor::TensorBuilder;
 
 Tensor reduce_mean(const Tensor& x) {
-  static constexpr std::int32_t kFirstAxis[] = {0};
-  const Tensor axes = detail::integer_constant(x.graph(), kFirstAxis);
+  const Tensor axes = tensor::as_tensor(std::array<std::int32_t, 1>{0}, x.graph());
   return TensorBuilder(x.graph())
       .append_input(x, false)
       .append_input(axes, false)
@@ -19,7 +19,7 @@ Tensor reduce_mean(const Tensor& x) {
 }
 
 Tensor reduce_prod(const Tensor& x, std::array<std::int32_t, 1> axes, bool keep_dims) {
-  const Tensor axes_tensor = detail::integer_constant(x.graph(), axes);
+  const Tensor axes_tensor = tensor::as_tensor(axes, x.graph());
   return TensorBuilder(x.graph())
       .append_input(x, false)
       .append_input(axes_tensor, false)
