@@ -18,7 +18,20 @@ class GradientContext {
                   std::vector<std::optional<tensor::Tensor>>& input_grads, std::size_t output_index)
       : outputs_(outputs),
         inputs_(inputs),
-        context_(context),
+        context_(&context),
+        graph_(context.graph()),
+        output_grads_(output_grads),
+        input_grads_(input_grads),
+        output_index_(output_index) {}
+  // Without a caller's context (the gradient construction has only the graph);
+  // `context()` is then a fatal error.
+  GradientContext(std::span<const tensor::Tensor> outputs, std::span<const tensor::Tensor> inputs,
+                  graph::Graph& graph, std::span<const tensor::Tensor> output_grads,
+                  std::vector<std::optional<tensor::Tensor>>& input_grads, std::size_t output_index)
+      : outputs_(outputs),
+        inputs_(inputs),
+        context_(nullptr),
+        graph_(graph),
         output_grads_(output_grads),
         input_grads_(input_grads),
         output_index_(output_index) {}
@@ -29,8 +42,11 @@ class GradientContext {
   // Input i; fatal past the end.
   const tensor::Tensor& input(std::size_t i) const { return at(inputs_, i); }
   std::size_t num_inputs() const noexcept { return inputs_.size(); }
-  graph::Context& context() const noexcept { return context_; }
-  graph::Graph& graph() const noexcept { return context_.graph(); }
+  graph::Context& context() const {
+    if (context_ == nullptr) kvel_support::panic("gradient context without a graph context");
+    return *context_;
+  }
+  graph::Graph& graph() const noexcept { return graph_; }
   std::size_t output_index() const noexcept { return output_index_; }
 
   // Sets entry i (nothing = no gradient), first extending the list with empty
@@ -52,7 +68,8 @@ class GradientContext {
 
   std::span<const tensor::Tensor> outputs_;
   std::span<const tensor::Tensor> inputs_;
-  graph::Context& context_;
+  graph::Context* context_;
+  graph::Graph& graph_;
   std::span<const tensor::Tensor> output_grads_;
   std::vector<std::optional<tensor::Tensor>>& input_grads_;
   std::size_t output_index_;

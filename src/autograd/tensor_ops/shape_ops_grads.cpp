@@ -1,0 +1,135 @@
+// The `grad` operations of the reduction, array and slicing operators that
+// build nodes. The gradient construction calls them wherever its name rules
+// would not give the true derivative.
+#include "autograd/constructors.hpp"
+#include "autograd/grad_context.hpp"
+#include "autograd/tensor_ops/array_constructors.hpp"
+#include "autograd/tensor_ops/array_ops.hpp"
+#include "autograd/tensor_ops/reduction_constructors.hpp"
+#include "autograd/tensor_ops/reduction_ops.hpp"
+#include "autograd/tensor_ops/slicing_ops.hpp"
+
+namespace gradix_autograd::tensor_ops {
+
+namespace {
+
+using tensor::Tensor;
+using tensor::TensorBuilder;
+
+// gy spread back over the shape of input 0 along the reduced axes (input 1).
+Tensor spread_over_reduced_axes(const op::GradientContext& ctx, const Tensor& g, bool keep_dims, bool sparse_axes) {
+  const Tensor target = shape(ctx.input(0));
+  return TensorBuilder(ctx.graph())
+      .append_input(g, false)
+      .append_input(target, false)
+      .append_input(ctx.input(1), false)
+      .build(reduction_ops::ReduceGradCommon(!keep_dims, sparse_axes));
+}
+
+void spread_to_input_shape(op::GradientContext& ctx) {
+  const Tensor target = shape(ctx.input(0));
+  const Tensor g0 = TensorBuilder(ctx.graph())
+                        .append_input(ctx.output_grad(), false)
+                        .append_input(target, false)
+                        .build(reduction_ops::ReduceSumToScalarGrad{});
+  ctx.set_input_grad(0, g0);
+}
+
+}  // namespace
+
+void reduction_ops::ReduceSum::grad(op::GradientContext& ctx) const {
+  ctx.set_input_grad(0, spread_over_reduced_axes(ctx, ctx.output_grad(), keep_dims, sparse_axes));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void reduction_ops::ReduceMean::grad(op::GradientContext& ctx) const {
+  const Tensor spread = spread_over_reduced_axes(ctx, ctx.output_grad(), keep_dims, sparse_axes);
+  const Tensor extents = gather_common(shape(ctx.input(0)), ctx.input(1), 0);
+  const Tensor count = reduction::reduce_prod(extents, {0}, false);
+  ctx.set_input_grad(0, arithmetic::div(spread, count));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void reduction_ops::ReduceProd::grad(op::GradientContext& ctx) const {
+  const Tensor gy_y = arithmetic::mul(ctx.output_grad(), ctx.output());
+  const Tensor spread = spread_over_reduced_axes(ctx, gy_y, keep_dims, sparse_axes);
+  ctx.set_input_grad(0, arithmetic::div(spread, ctx.input(0)));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void reduction_ops::ReduceSumAll::grad(op::GradientContext& ctx) const { spread_to_input_shape(ctx); }
+void reduction_ops::ReduceSumToScalar::grad(op::GradientContext& ctx) const { spread_to_input_shape(ctx); }
+
+void reduction_ops::ReduceSumToScalarGrad::grad(op::GradientContext& ctx) const {
+  const Tensor g0 = TensorBuilder(ctx.graph()).append_input(ctx.output_grad(), false).build(ReduceSumToScalar{});
+  ctx.set_input_grad(0, g0);
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+// The broadcast is undone by summing over the axes it stretched: they are
+// kept exactly when it did not put them back itself.
+void reduction_ops::ReduceGradCommon::grad(op::GradientContext& ctx) const {
+  const Tensor g0 = TensorBuilder(ctx.graph())
+                        .append_input(ctx.output_grad(), false)
+                        .append_input(ctx.input(2), false)
+                        .build(ReduceSum(!reinsert_axes, sparse_axes));
+  ctx.set_input_grad(0, g0);
+  ctx.set_input_grad(1, std::nullopt);
+  ctx.set_input_grad(2, std::nullopt);
+}
+
+void array_ops::Reshape::grad(op::GradientContext& ctx) const {
+  const Tensor target = shape(ctx.input(0));
+  const Tensor g0 =
+      TensorBuilder(ctx.graph()).append_input(ctx.output_grad(), false).append_input(target, false).build(Reshape{});
+  ctx.set_input_grad(0, g0);
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void array_ops::Squeeze::grad(op::GradientContext& ctx) const {
+  ctx.set_input_grad(0, expand_dims(ctx.output_grad(), ctx.input(1)));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void array_ops::ExpandDims::grad(op::GradientContext& ctx) const {
+  ctx.set_input_grad(0, squeeze(ctx.output_grad(), ctx.input(1)));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void math_ops::Transpose::grad(op::GradientContext& ctx) const {
+  const Tensor hint = shape(ctx.input(0));
+  const Tensor g0 = TensorBuilder(ctx.graph())
+                        .append_input(ctx.output_grad(), false)
+                        .append_input(ctx.input(1), false)
+                        .set_shape(hint)
+                        .build(Transpose(!invert_axes));
+  ctx.set_input_grad(0, g0);
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+void array_ops::Slice::grad(op::GradientContext& ctx) const {
+  const Tensor& x = ctx.input(0);
+  const Tensor hint = shape(x);
+  const Tensor g0 = TensorBuilder(ctx.graph())
+                        .append_input(x, false)
+                        .append_input(ctx.output_grad(), false)
+                        .set_shape(hint)
+                        .build(SliceGrad(slice_elements));
+  ctx.set_input_grad(0, g0);
+}
+
+void array_ops::Gather::grad(op::GradientContext& ctx) const {
+  const Tensor& indices = ctx.input(0);
+  const Tensor& param = ctx.input(1);
+  const Tensor hint = shape(param);
+  const Tensor g1 = TensorBuilder(ctx.graph())
+                        .append_input(indices, false)
+                        .append_input(param, false)
+                        .append_input(ctx.output_grad(), false)
+                        .set_shape(hint)
+                        .build(GatherGrad(axis));
+  ctx.set_input_grad(0, std::nullopt);
+  ctx.set_input_grad(1, g1);
+}
+
+}  // namespace gradix_autograd::tensor_ops
