@@ -145,6 +145,22 @@ TEST(SVDBackwardOp, ErrorOrder) {
        {"k = 1", {arr(mat({{1, 2, 3}})), scalar(0)}, OpKind::IncompatibleShape, "SVDBackward: invalid component"}});
 }
 
+// Empty matrices go through the factorisations and the products (no BLAS
+// call) and give an empty gradient of A's shape.
+TEST(DecompositionOps, ZeroSizes) {
+  const std::pair<std::size_t, std::size_t> sizes[] = {{0, 0}, {2, 0}, {0, 3}};
+  for (auto [m, n] : sizes) {
+    const Array a = arr(zeros(m, n));
+    const Array g = arr(zeros(m, n));
+    for (const Matrix& da : {run_matrix(bo::SVDBackwardOp(0), {a, g}), run_matrix(bo::SVDBackwardOp(1), {a, vec({})}),
+                             run_matrix(bo::SVDBackwardOp(2), {a, g}), run_matrix(bo::QRExtractBackwardOp(0), {a, g}),
+                             run_matrix(bo::QRExtractBackwardOp(1), {a, g})}) {
+      EXPECT_EQ(da.shape()[0], m);
+      EXPECT_EQ(da.shape()[1], n);
+    }
+  }
+}
+
 // ---- QR --------------------------------------------------------------------
 
 TEST(QRExtractBackwardOp, FixedCases) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "autograd/grad_context.hpp"
-#include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {
@@ -96,25 +94,6 @@ TEST(MatrixFunctionOps, SqrtKernelFailuresPassThrough) {
         "sqrtm backward: non-positive eigenvalue 0e0; input must be SPD"},
        {"negative eigenvalue before the gradient's fit", {arr(mat({{-0.5}})), arr(zeros(2, 2))}, OpKind::Other,
         "sqrtm backward: non-positive eigenvalue -5e-1; input must be SPD"}});
-}
-
-TEST(MatrixFunctionOps, GradLeavesTwoEmptyEntries) {
-  using gradix_autograd::tensor::Tensor;
-  gradix_autograd::graph::run([](gradix_autograd::graph::Context& ctx) {
-    const Tensor a = gradix_autograd::tensor::TensorBuilder(ctx.graph())
-                         .build(gradix_autograd::tensor_ops::const_gen_ops::Scalar(1.0));
-    const Tensor list[] = {a};
-    const mf::MatrixSqrtBackwardOp sqrt_op;
-    const mf::MatrixLogBackwardOp log_op;
-    const mf::MatrixPowBackwardOp pow_op(2.0);
-    for (const Op* op : {static_cast<const Op*>(&sqrt_op), static_cast<const Op*>(&log_op),
-                         static_cast<const Op*>(&pow_op)}) {
-      std::vector<std::optional<Tensor>> grads;
-      gradix_autograd::op::GradientContext g(list, list, ctx, list, grads, 0);
-      op->grad(g);
-      EXPECT_EQ(grads, std::vector<std::optional<Tensor>>(2)) << op->name();
-    }
-  });
 }
 
 }  // namespace
