@@ -93,35 +93,17 @@ std::optional<Array> reshaped(const Array& x, Extents shape) {
 }
 
 Array sum_axis_keep(const Array& x, std::size_t axis) {
-  const Extents shape = extents_of(x);
-  ArrayShape out_shape(shape.begin(), shape.end());
-  out_shape[axis] = 1;
-  std::size_t outer = 1;
-  for (std::size_t i = 0; i < axis; ++i) outer *= shape[i];
-  std::size_t inner = 1;
-  for (std::size_t i = axis + 1; i < shape.size(); ++i) inner *= shape[i];
-  const std::size_t mid = shape[axis];
-  Array out(out_shape);
-  const double* src = x.data();
-  double* dst = out.data();
-  for (std::size_t o = 0; o < outer; ++o) {
-    for (std::size_t i = 0; i < inner; ++i) {
-      double acc = 0.0;
-      for (std::size_t k = 0; k < mid; ++k) acc += src[(o * mid + k) * inner + i];
-      dst[o * inner + i] = acc;
-    }
-  }
+  ArrayShape kept(x.shape().begin(), x.shape().end());
+  kept[axis] = 1;
+  Array out = fold_axis(x, axis, 0.0, [](double acc, double v) { return acc + v; });
+  out.reshape(kept);
   return out;
 }
 
 std::vector<std::size_t> shape_to_sizes(const Array& shape_tensor) {
-  constexpr double kTwoTo64 = 18446744073709551616.0;
   std::vector<std::size_t> sizes(shape_tensor.size());
   const double* src = shape_tensor.data();
-  for (std::size_t i = 0; i < sizes.size(); ++i) {
-    const double v = src[i];
-    sizes[i] = (v > -1.0 && v < kTwoTo64) ? static_cast<std::size_t>(v) : 0;
-  }
+  for (std::size_t i = 0; i < sizes.size(); ++i) sizes[i] = size_or_zero(src[i]);
   return sizes;
 }
 

@@ -100,12 +100,47 @@ Array co_broadcast_zip(const Array& a, const Array& b, F f) {
 // counts differ.
 std::optional<Array> reshaped(const Array& x, Extents shape);
 
+// x folded along `axis` (which must be below its rank): each result element
+// starts from `init` and takes f(acc, element) in ascending index order. The
+// axis is removed.
+template <class F>
+Array fold_axis(const Array& x, std::size_t axis, double init, F f) {
+  const Extents shape = extents_of(x);
+  ArrayShape out_shape;
+  out_shape.reserve(shape.size() - 1);
+  std::size_t outer = 1;
+  std::size_t inner = 1;
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    if (i < axis) outer *= shape[i];
+    if (i > axis) inner *= shape[i];
+    if (i != axis) out_shape.push_back(shape[i]);
+  }
+  const std::size_t mid = shape[axis];
+  Array out(out_shape);
+  const double* src = x.data();
+  double* dst = out.data();
+  for (std::size_t o = 0; o < outer; ++o) {
+    for (std::size_t i = 0; i < inner; ++i) {
+      double acc = init;
+      for (std::size_t k = 0; k < mid; ++k) acc = f(acc, src[(o * mid + k) * inner + i]);
+      dst[o * inner + i] = acc;
+    }
+  }
+  return out;
+}
+
 // Sum along `axis` (a fold from 0.0 in index order), the axis kept with
 // extent 1.
 Array sum_axis_keep(const Array& x, std::size_t axis);
 
-// A shape tensor (1-D doubles) as sizes: each element v gives trunc(v) when
-// -1 < v < 2^64, else 0 (NaN included). Never an error.
+// The lenient size of one element: trunc(v) when -1 < v < 2^64, else 0 (NaN
+// included). Never an error.
+inline std::size_t size_or_zero(double v) {
+  constexpr double kTwoTo64 = 18446744073709551616.0;
+  return (v > -1.0 && v < kTwoTo64) ? static_cast<std::size_t>(v) : 0;
+}
+
+// A shape tensor (1-D doubles) as sizes, each element by size_or_zero.
 std::vector<std::size_t> shape_to_sizes(const Array& shape_tensor);
 
 // Empty, or the one entry 1.

@@ -14,6 +14,8 @@ struct Solution {
   double mse = 0.0;             // mean squared error on the training data
   std::size_t complexity = 0;   // tree.size(): all nodes, leaves included
 
+  // LaTeX of the lowered, algebraically simplified tree.
+  std::string latex() const;
   // The EML text form: 1, six-decimal constants, x{i}, eml(left, right).
   std::string pretty() const;
   std::string numpy_code() const;

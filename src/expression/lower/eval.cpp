@@ -13,6 +13,8 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+}  // namespace
+
 double apply_unary(OpKind kind, double v) {
   switch (kind) {
     case OpKind::Exp: return std::exp(v);
@@ -47,8 +49,6 @@ double apply_unary(OpKind kind, double v) {
   }
   kvel_support::panic("eval: not a unary kind");
 }
-
-}  // namespace
 
 double eval(const LoweredOp& op, std::span<const double> vars) {
   switch (op.kind()) {

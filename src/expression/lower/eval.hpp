@@ -11,4 +11,7 @@ namespace tamrix::lower {
 // Variable i reads vars[i]; an index past the end is a fatal error.
 double eval(const LoweredOp& op, std::span<const double> vars);
 
+// The value of a one-child kind (Neg included) applied to v.
+double apply_unary(OpKind kind, double v);
+
 }  // namespace tamrix::lower

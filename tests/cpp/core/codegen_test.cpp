@@ -68,3 +68,18 @@ TEST(Solution, ComplexityAndSharedTree) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Solution, LatexLowersSimplifiesAndRenders) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"eml(x0, 1)", "e^{x_{0}}"},
+      {"x0", "x_{0}"},
+  };
+  for (const auto& [tree, latex] : rows) {
+    const kvel_core::solution::Solution s{kvel_test::parse_tree(tree), 0.0, 3};
+    EXPECT_EQ(s.latex(), latex) << tree;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+#include "autograd/evaluation.hpp"
+
+#include <deque>
+#include <optional>
+
+#include "support/panic.hpp"
+
+namespace gradix_autograd::evaluation {
+
+using tensor::TensorId;
+
+namespace {
+
+// The first placeholder named `name`, in id order.
+std::optional<TensorId> find_placeholder(const graph::NodesView& nodes, const std::string& name) {
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const std::string* existing = nodes[i].placeholder_name;
+    if (existing != nullptr && *existing == name) return i;
+  }
+  return std::nullopt;
+}
+
+// Depth-first post-order over forward inputs from every target, one visited
+// set for all: each node once, after all of its inputs. Iterative, because
+// an input chain may be as long as the graph (500,001 nodes) and recursion
+// that deep would overflow the stack; the explicit stack visits inputs in the
+// same order a recursive walk would.
+std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std::vector<tensor::Tensor>& targets) {
+  struct Frame {
+    TensorId id;
+    std::size_t next_input;
+  };
+  std::vector<bool> visited(nodes.size(), false);
+  std::vector<TensorId> order;
+  std::vector<Frame> stack;
+  for (const tensor::Tensor& target : targets) {
+    const TensorId root = target.id();
+    (void)nodes[root];  // a target past the end is a fatal index error
+    if (visited[root]) continue;
+    visited[root] = true;
+    stack.push_back({root, 0});
+    while (!stack.empty()) {
+      Frame& top = stack.back();
+      const tensor::InputList& inputs = nodes[top.id].inputs;
+      if (top.next_input < inputs.size()) {
+        const TensorId input = inputs[top.next_input++].id;
+        if (!visited[input]) {
+          visited[input] = true;
+          stack.push_back({input, 0});
+        }
+      } else {
+        order.push_back(top.id);
+        stack.pop_back();
+      }
+    }
+  }
+  return order;
+}
+
+}  // namespace
+
+Evaluator& Evaluator::feed(PlaceholderKey key, const Array& value) {
+  if (!feeder_) feeder_.emplace();
+  feeder_->feeds.push_back(Feed{&value, std::move(key)});
+  return *this;
+}
+
+std::vector<EvalResult> Evaluator::run() {
+  graph::Graph& graph = context_->graph();
+  const variable::VariableEnvironment& env = context_->env();
+  const graph::NodesView nodes = graph.nodes();
+  const std::size_t num_nodes = nodes.size();
+
+  // Value of each node, by id: a fed array (a view, never copied: operators
+  // only read their inputs) or an entry of `computed`.
+  std::vector<const Array*> memo(num_nodes, nullptr);
+  if (feeder_) {
+    for (const Feed& feed : feeder_->feeds) {
+      TensorId id = 0;
+      if (const std::string* name = feed.key.name()) {
+        const std::optional<TensorId> found = find_placeholder(nodes, *name);
+        if (!found) {
+          std::vector<EvalResult> only;
+          only.emplace_back(kvel_support::unexpected(
+              error::EvalError::variable_error("Placeholder not found: " + error::debug_text(*name))));
+          return only;
+        }
+        id = *found;
+      } else {
+        id = *feed.key.id();
+      }
+      // A feed for an id the graph does not hold has no node to give a value.
+      if (id < num_nodes) memo[id] = feed.value;
+    }
+  }
+  if (targets_.empty()) return {};
+
+  const std::vector<TensorId> order = evaluation_order(nodes, targets_);
+  std::deque<Array> computed;  // stable addresses for the memo
+  std::vector<const Array*> input_values;
+  for (const TensorId id : order) {
+    if (memo[id] != nullptr) continue;
+    const tensor::TensorInternal& node = nodes[id];
+    if (node.variable_id) {
+      if (*node.variable_id < env.num_variables()) {
+        memo[id] = &computed.emplace_back(*env.read(*node.variable_id));
+      }
+      continue;
+    }
+    if (node.placeholder_name != nullptr) continue;  // not fed: no value
+
+    input_values.clear();
+    bool inputs_ready = true;
+    for (const tensor::InputRecord& input : node.inputs) {
+      const Array* value = memo[input.id];
+      if (value == nullptr) {
+        inputs_ready = false;
+        break;
+      }
+      input_values.push_back(value);
+    }
+    if (!inputs_ready) continue;
+    const op::Op* op = node.op.get();
+    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
+    op::ComputeContext ctx(input_values);
+    if (!op->compute(ctx).has_value() || ctx.outputs().empty()) continue;
+    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
+  }
+
+  std::vector<EvalResult> results;
+  results.reserve(targets_.size());
+  for (const tensor::Tensor& target : targets_) {
+    const Array* value = memo[target.id()];
+    if (value != nullptr) {
+      results.emplace_back(*value);
+    } else {
+      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
+          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
+    }
+  }
+  return results;
+}
+
+EvalResult Evaluator::eval(const tensor::Tensor& target) {
+  targets_.push_back(target);
+  std::vector<EvalResult> results = run();
+  if (results.empty()) return kvel_support::unexpected(error::EvalError::other("No tensor evaluated"));
+  return std::move(results.front());
+}
+
+}  // namespace gradix_autograd::evaluation

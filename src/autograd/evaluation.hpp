@@ -1,0 +1,73 @@
+#pragma once
+// The evaluator: computes the values of chosen nodes (the targets) of a graph
+// in one pass. Placeholders take fed arrays, variable nodes the environment's
+// arrays, and every other needed node is computed once, after its inputs.
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "autograd/array.hpp"
+#include "autograd/error.hpp"
+#include "autograd/graph.hpp"
+#include "support/expected.hpp"
+
+namespace gradix_autograd::evaluation {
+
+// Names the node a feed is for: by placeholder name or by tensor id.
+class PlaceholderKey {
+ public:
+  static PlaceholderKey by_name(std::string name) { return PlaceholderKey(std::move(name)); }
+  static PlaceholderKey by_id(tensor::TensorId id) { return PlaceholderKey(id); }
+
+  const std::string* name() const noexcept { return std::get_if<std::string>(&key_); }
+  const tensor::TensorId* id() const noexcept { return std::get_if<tensor::TensorId>(&key_); }
+
+ private:
+  explicit PlaceholderKey(std::string name) : key_(std::move(name)) {}
+  explicit PlaceholderKey(tensor::TensorId id) : key_(id) {}
+  std::variant<std::string, tensor::TensorId> key_;
+};
+
+// A fed array is a view: it belongs to the caller and must outlive the run.
+struct Feed {
+  const Array* value;
+  PlaceholderKey key;
+};
+
+struct Feeder {
+  std::vector<Feed> feeds;
+};
+
+using EvalResult = kvel_support::Expected<Array, error::EvalError>;
+
+class Evaluator {
+ public:
+  explicit Evaluator(graph::Context& context) : context_(&context) {}
+
+  // Appends a target; a tensor may be listed more than once.
+  Evaluator& push(const tensor::Tensor& target) {
+    targets_.push_back(target);
+    return *this;
+  }
+  // Feeds `value` (kept as a view) to the node `key` names; a later feed for
+  // the same node wins.
+  Evaluator& feed(PlaceholderKey key, const Array& value);
+  Evaluator& feed(std::string name, const Array& value) { return feed(PlaceholderKey::by_name(std::move(name)), value); }
+  Evaluator& feed(const tensor::Tensor& node, const Array& value) {
+    return feed(PlaceholderKey::by_id(node.id()), value);
+  }
+
+  // One result per target, in target order; when a feed names no placeholder,
+  // exactly one VariableError instead.
+  std::vector<EvalResult> run();
+  // Appends `target`, runs, and returns the first result.
+  EvalResult eval(const tensor::Tensor& target);
+
+ private:
+  std::vector<tensor::Tensor> targets_;
+  std::optional<Feeder> feeder_;
+  graph::Context* context_;
+};
+
+}  // namespace gradix_autograd::evaluation
