@@ -133,3 +133,42 @@ def test_two_threads_match_sequential_runs():
     for t in threads:
         t.join()
     assert parallel == sequential
+
+
+def test_exp_is_recovered_exactly(exp_result):
+    best = exp_result.best()
+    assert best.mse == 0.0
+    assert best.latex == "e^{x_{0}}"
+    assert best.pretty == "eml(x0, 1)"
+
+
+def test_numpy_code_of_every_member_reproduces_its_mse():
+    # Inside the domain where the guarded eml equals the plain one.
+    x = grid(60)
+    y = np.exp(x[:, 0]) - np.log(x[:, 0]) + 0.25 * x[:, 0]
+    result = kvel.Discoverer(max_epochs=5).fit(x, y)
+    for s in result.top(len(result)):
+        f = eval(s.numpy_code, {"np": np})
+        with np.errstate(all="ignore"):
+            pred = np.broadcast_to(f(x[:, 0]), y.shape)
+        mse = float(np.mean((pred - y) ** 2))
+        assert mse == pytest.approx(s.mse, rel=1e-9, abs=1e-12), s.pretty
+
+
+def test_sympy_code_of_the_best_member_matches_numerically(exp_result):
+    import sympy
+
+    header, expr = exp_result.best().sympy_code.split("\n")
+    assert header == "# symbols('x0')"
+    x0 = sympy.symbols("x0")
+    value = sympy.sympify(expr, locals={"x0": x0}).subs(x0, 1.25)
+    assert float(value) == pytest.approx(math.exp(1.25), rel=1e-12)
+
+
+def test_wide_data_completes():
+    # 30 columns: the full depth-3 enumeration would not fit in memory.
+    rng = np.random.default_rng(1)
+    x = rng.uniform(0.5, 2.0, size=(20, 30))
+    result = kvel.Discoverer(max_epochs=2).fit(x, np.exp(x[:, 3]))
+    assert result.best().mse == 0.0
+    assert result.best().pretty == "eml(x3, 1)"
