@@ -7,6 +7,7 @@
 #include <limits>
 #include <numeric>
 #include <string>
+#include <utility>
 
 #include "autograd/ndarray_ext.hpp"
 #include "support/panic.hpp"
@@ -298,6 +299,77 @@ Svd svd_jacobi_f64(const Matrix& a) {
     for (std::size_t c = 0; c < n; ++c) out.vt(idx, c) = v(c, j);
   }
   return out;
+}
+
+Qr qr_gram_schmidt(const Matrix& a) {
+  const std::size_t m = a.shape()[0];
+  const std::size_t n = a.shape()[1];
+  Matrix q = xt::zeros<double>({m, m});
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t j = 0; j < std::min(m, n); ++j) q(i, j) = a(i, j);
+  for (std::size_t i = n; i < m; ++i) q(i, i) = 1.0;
+
+  for (std::size_t c = 0; c < m; ++c) {
+    for (std::size_t j = 0; j < c; ++j) {
+      double d = 0.0;
+      for (std::size_t i = 0; i < m; ++i) d += q(i, j) * q(i, c);
+      for (std::size_t i = 0; i < m; ++i) q(i, c) -= q(i, j) * d;
+    }
+    double sum = 0.0;
+    for (std::size_t i = 0; i < m; ++i) sum += q(i, c) * q(i, c);
+    const double nrm = std::sqrt(sum);
+    if (nrm > std::numeric_limits<double>::epsilon())
+      for (std::size_t i = 0; i < m; ++i) q(i, c) /= nrm;
+  }
+
+  Matrix r = xt::zeros<double>({m, n});
+  for (std::size_t row = 0; row < m; ++row)
+    for (std::size_t c = 0; c < n; ++c) {
+      double sum = 0.0;
+      for (std::size_t j = 0; j < m; ++j) sum += q(j, row) * a(j, c);
+      r(row, c) = sum;
+    }
+  return {std::move(q), std::move(r)};
+}
+
+Lu lu_doolittle(const Matrix& a) {
+  const std::size_t n = a.shape()[0];
+  if (a.shape()[1] != n) kvel_support::panic("lu_doolittle: matrix is not square");
+  Matrix eye = xt::zeros<double>({n, n});
+  for (std::size_t i = 0; i < n; ++i) eye(i, i) = 1.0;
+  Lu out{eye, eye, a};
+  Matrix& l = out.l;
+  Matrix& u = out.u;
+  for (std::size_t k = 0; k + 1 < n; ++k) {
+    if (!(std::fabs(u(k, k)) > std::numeric_limits<double>::epsilon())) continue;  // NaN too
+    for (std::size_t row = k + 1; row < n; ++row) {
+      l(row, k) = u(row, k) / u(k, k);
+      for (std::size_t c = k; c < n; ++c) u(row, c) -= l(row, k) * u(k, c);
+    }
+  }
+  for (std::size_t row = 0; row < n; ++row)
+    for (std::size_t c = 0; c < row; ++c) u(row, c) = 0.0;
+  return out;
+}
+
+std::optional<Matrix> cholesky_banachiewicz(const Matrix& a) {
+  const std::size_t n = a.shape()[0];
+  if (a.shape()[1] != n) kvel_support::panic("cholesky_banachiewicz: matrix is not square");
+  Matrix l = xt::zeros<double>({n, n});
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      double v = 0.0;
+      for (std::size_t k = 0; k < j; ++k) v += l(i, k) * l(j, k);
+      const double w = l(j, j);
+      l(i, j) = w != 0.0 ? (a(i, j) - v) / w : 0.0;  // a NaN w divides
+    }
+    double sum = 0.0;
+    for (std::size_t k = 0; k < i; ++k) sum += l(i, k) * l(i, k);
+    const double d = a(i, i) - sum;
+    if (d <= 0.0) return std::nullopt;  // a NaN d passes
+    l(i, i) = std::sqrt(d);
+  }
+  return l;
 }
 
 }  // namespace gradix_autograd::tensor_ops::decomposition_ops::backward_ops

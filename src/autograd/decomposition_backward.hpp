@@ -8,6 +8,7 @@
 // outside a kernel's contract is a fatal error, never an out-of-bounds access.
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "support/xtensor.hpp"
@@ -57,5 +58,30 @@ struct Svd {
 
 // One-sided (Hestenes) Jacobi rotations of the columns, at most 60 sweeps.
 Svd svd_jacobi_f64(const Matrix& a);
+
+// The factorisations the decomposition gradients recompute, plain loops in a
+// fixed order. A pivot or column norm at or below the machine epsilon is not
+// an error: it leaves the column uneliminated / unnormalised.
+
+// Q (m × m) by modified Gram–Schmidt on the columns of A (m × n), completed
+// with unit vectors when m > n; R = Qᵀ·A (m × n).
+struct Qr {
+  Matrix q;
+  Matrix r;
+};
+Qr qr_gram_schmidt(const Matrix& a);
+
+// Doolittle elimination without pivoting of a square A: P = I, L unit lower
+// triangular, U upper triangular, A = L·U.
+struct Lu {
+  Matrix p;
+  Matrix l;
+  Matrix u;
+};
+Lu lu_doolittle(const Matrix& a);
+
+// L with A = L·Lᵀ (Cholesky–Banachiewicz, row by row, reading A's lower
+// triangle); nothing when a diagonal pivot is ≤ 0 (a NaN pivot passes).
+std::optional<Matrix> cholesky_banachiewicz(const Matrix& a);
 
 }  // namespace gradix_autograd::tensor_ops::decomposition_ops::backward_ops

@@ -1,5 +1,174 @@
+import math
+import re
+import threading
+
+import numpy as np
+import pytest
+
 import kvel
 
 
-def test_module_imports_with_its_doc():
+def grid(n=40):
+    return np.linspace(0.5, 3.0, n).reshape(-1, 1)
+
+
+@pytest.fixture(scope="module")
+def exp_result():
+    x = grid()
+    return kvel.Discoverer(max_epochs=20).fit(x, np.exp(x[:, 0]))
+
+
+def test_module_surface():
     assert kvel.__doc__ == "The `kvel` Python extension module."
+    assert kvel.__all__ == ["Discoverer", "DiscoveryResult", "Solution"]
+    assert kvel.Discoverer.__text_signature__.startswith("(population=256, max_depth=3,")
+    assert kvel.Discoverer.__doc__.startswith("Differentiable symbolic discovery driver.")
+    assert kvel.Discoverer.fit.__text_signature__ == "($self, x, y)"
+    assert kvel.DiscoveryResult.top.__text_signature__ == "($self, k)"
+    assert kvel.DiscoveryResult.best.__text_signature__ == "($self)"
+    assert kvel.Solution.mse.__doc__ == "Mean squared error of the expression on the training data."
+    assert kvel.Solution.__module__ == "builtins"
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, name",
+    [
+        (dict(max_epochs=-1), OverflowError, "max_epochs"),
+        (dict(seed=2**64), OverflowError, "seed"),
+        (dict(population=1.5), TypeError, "population"),
+        (dict(learning_rate=None), TypeError, "learning_rate"),
+        (dict(top_k="3"), TypeError, "top_k"),
+    ],
+)
+def test_constructor_conversion_errors_name_the_argument(kwargs, error, name):
+    with pytest.raises(error) as info:
+        kvel.Discoverer(**kwargs)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
+def test_constructor_accepts_what_converts():
+    kvel.Discoverer(learning_rate=1, seed=2**64 - 1, max_depth=0, lambda_sparsity=-math.inf)
+    with pytest.raises(TypeError):
+        kvel.Discoverer(bogus=1)
+    with pytest.raises(TypeError):
+        kvel.Discoverer(1, 2, 3, 0.1, 0, 5, 0.0, 0.0, 0.0, 99)
+
+
+@pytest.mark.parametrize(
+    "x, y, name",
+    [
+        (grid().astype(np.float32), np.ones(40), "x"),
+        (grid().tolist(), np.ones(40), "x"),
+        (grid()[:, 0], np.ones(40), "x"),
+        (grid(), np.ones((40, 1)), "y"),
+        (grid(), np.ones(40, dtype=np.int64), "y"),
+    ],
+)
+def test_fit_argument_errors_name_the_argument(x, y, name):
+    with pytest.raises(TypeError) as info:
+        kvel.Discoverer().fit(x, y)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
+def test_fit_value_errors():
+    with pytest.raises(ValueError, match=r"^shape mismatch: x has 5 rows but y has 4 entries$"):
+        kvel.Discoverer().fit(np.ones((5, 1)), np.ones(4))
+    with pytest.raises(ValueError, match=r"^shape mismatch: empty dataset$"):
+        kvel.Discoverer().fit(np.ones((0, 1)), np.ones(0))
+
+
+def test_result_classes_cannot_be_created():
+    for cls in (kvel.Solution, kvel.DiscoveryResult):
+        with pytest.raises(TypeError, match=rf"^cannot create 'builtins.{cls.__name__}' instances$"):
+            cls()
+
+
+def test_result_accessors(exp_result):
+    n = len(exp_result)
+    assert n >= 1
+    assert exp_result.top(0) == [] and exp_result.top_latex(0) == [] and exp_result.top_sympy(0) == []
+    top = exp_result.top(100)
+    assert len(top) == n
+    assert [s.mse for s in top] == sorted(s.mse for s in top)
+    assert exp_result.best().mse == min(s.mse for s in top)
+    with pytest.raises(OverflowError) as info:
+        exp_result.top(-1)
+    assert info.value.__notes__ == ["while processing 'k'"]
+
+
+def test_solution_repr_parses_back(exp_result):
+    for s in exp_result.top(100):
+        m = re.fullmatch(r'Solution\(pretty="([^"]*)", mse=([^,]+), complexity=(\d+)\)', repr(s))
+        assert m, repr(s)
+        assert m.group(1) == s.pretty
+        assert float(m.group(2)) == s.mse
+        assert int(m.group(3)) == s.complexity
+        assert "e" not in m.group(2).lower() or m.group(2) in ("inf", "-inf")
+
+
+def test_layout_of_x_does_not_matter():
+    rng = np.random.default_rng(0)
+    x = rng.uniform(0.5, 2.0, size=(2, 30)).T  # transposed: not C-contiguous
+    y = np.exp(x[:, 0]) - np.log(x[:, 1])
+    d = kvel.Discoverer(max_epochs=5, max_depth=1)
+    a = [repr(s) for s in d.fit(x, y).top(100)]
+    b = [repr(s) for s in d.fit(np.ascontiguousarray(x), y).top(100)]
+    c = [repr(s) for s in d.fit(np.asfortranarray(x), y).top(100)]
+    assert a == b == c
+
+
+def test_two_threads_match_sequential_runs():
+    x = grid(30)
+    ys = [np.exp(x[:, 0]), np.exp(x[:, 0]) - np.log(x[:, 0])]
+    d = kvel.Discoverer(max_epochs=5, max_depth=2)
+    sequential = [[repr(s) for s in d.fit(x, y).top(100)] for y in ys]
+    parallel = [None, None]
+
+    def run(i):
+        parallel[i] = [repr(s) for s in d.fit(x, ys[i]).top(100)]
+
+    threads = [threading.Thread(target=run, args=(i,)) for i in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert parallel == sequential
+
+
+def test_exp_is_recovered_exactly(exp_result):
+    best = exp_result.best()
+    assert best.mse == 0.0
+    assert best.latex == "e^{x_{0}}"
+    assert best.pretty == "eml(x0, 1)"
+
+
+def test_numpy_code_of_every_member_reproduces_its_mse():
+    # Inside the domain where the guarded eml equals the plain one.
+    x = grid(60)
+    y = np.exp(x[:, 0]) - np.log(x[:, 0]) + 0.25 * x[:, 0]
+    result = kvel.Discoverer(max_epochs=5).fit(x, y)
+    for s in result.top(len(result)):
+        f = eval(s.numpy_code, {"np": np})
+        with np.errstate(all="ignore"):
+            pred = np.broadcast_to(f(x[:, 0]), y.shape)
+        mse = float(np.mean((pred - y) ** 2))
+        assert mse == pytest.approx(s.mse, rel=1e-9, abs=1e-12), s.pretty
+
+
+def test_sympy_code_of_the_best_member_matches_numerically(exp_result):
+    import sympy
+
+    header, expr = exp_result.best().sympy_code.split("\n")
+    assert header == "# symbols('x0')"
+    x0 = sympy.symbols("x0")
+    value = sympy.sympify(expr, locals={"x0": x0}).subs(x0, 1.25)
+    assert float(value) == pytest.approx(math.exp(1.25), rel=1e-12)
+
+
+def test_wide_data_completes():
+    # 30 columns: the full depth-3 enumeration would not fit in memory.
+    rng = np.random.default_rng(1)
+    x = rng.uniform(0.5, 2.0, size=(20, 30))
+    result = kvel.Discoverer(max_epochs=2).fit(x, np.exp(x[:, 3]))
+    assert result.best().mse == 0.0
+    assert result.best().pretty == "eml(x3, 1)"

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "linalg_test_support.hpp"
@@ -16,84 +18,31 @@ using gradix_autograd::tensor_ops::decomposition_ops::backward_ops::svd_jacobi_f
 using linalg_test::exactly;
 using linalg_test::identity;
 using linalg_test::mat;
+using linalg_test::aligned_svd;
+using linalg_test::diag_of;
 using linalg_test::Matrix;
 using linalg_test::near;
 using linalg_test::product;
+using linalg_test::row_of;
 using linalg_test::transpose;
 using linalg_test::zeros;
 
-// ---- reference factorisations (forward passes for the gradient checks) -----
+// ---- factorisations (forward passes for the gradient checks) --------------
 
-Matrix cholesky(const Matrix& a) {
-  const std::size_t n = a.shape()[0];
-  Matrix l = zeros(n, n);
-  for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j <= i; ++j) {
-      double sum = a(i, j);
-      for (std::size_t k = 0; k < j; ++k) sum -= l(i, k) * l(j, k);
-      l(i, j) = i == j ? std::sqrt(sum) : sum / l(j, j);
-    }
-  return l;
-}
+namespace bo = gradix_autograd::tensor_ops::decomposition_ops::backward_ops;
+
+Matrix cholesky(const Matrix& a) { return bo::cholesky_banachiewicz(a).value(); }
 
 std::pair<Matrix, Matrix> lu(const Matrix& a) {
-  const std::size_t n = a.shape()[0];
-  Matrix l = identity(n);
-  Matrix u = a;
-  for (std::size_t k = 0; k + 1 < n; ++k)
-    for (std::size_t r = k + 1; r < n; ++r) {
-      l(r, k) = u(r, k) / u(k, k);
-      for (std::size_t c = k; c < n; ++c) u(r, c) -= l(r, k) * u(k, c);
-    }
-  for (std::size_t r = 0; r < n; ++r)
-    for (std::size_t c = 0; c < r; ++c) u(r, c) = 0.0;
-  return {l, u};
+  bo::Lu f = bo::lu_doolittle(a);
+  return {std::move(f.l), std::move(f.u)};
 }
 
-// Thin QR by modified Gram–Schmidt: Q is m × k, R = Qᵀ·A is k × n.
+// Thin QR: Q is m × k, R = Qᵀ·A is k × n.
 std::pair<Matrix, Matrix> qr(const Matrix& a) {
-  const std::size_t m = a.shape()[0];
-  const std::size_t k = std::min(m, a.shape()[1]);
-  Matrix q = zeros(m, k);
-  for (std::size_t c = 0; c < k; ++c) {
-    for (std::size_t i = 0; i < m; ++i) q(i, c) = a(i, c);
-    for (std::size_t j = 0; j < c; ++j) {
-      double d = 0.0;
-      for (std::size_t i = 0; i < m; ++i) d += q(i, j) * q(i, c);
-      for (std::size_t i = 0; i < m; ++i) q(i, c) -= q(i, j) * d;
-    }
-    double nrm = 0.0;
-    for (std::size_t i = 0; i < m; ++i) nrm += q(i, c) * q(i, c);
-    nrm = std::sqrt(nrm);
-    for (std::size_t i = 0; i < m; ++i) q(i, c) /= nrm;
-  }
-  return {q, product(transpose(q), a)};
-}
-
-Matrix diag_of(const std::vector<double>& s) {
-  Matrix out = zeros(s.size(), s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) out(i, i) = s[i];
-  return out;
-}
-
-Matrix row_of(const std::vector<double>& s) {
-  Matrix out = zeros(1, s.size());
-  for (std::size_t i = 0; i < s.size(); ++i) out(0, i) = s[i];
-  return out;
-}
-
-// The SVD of a perturbed matrix with its U columns and Vt rows turned to the
-// signs of a reference decomposition, so that the factors vary smoothly.
-Svd aligned_svd(const Matrix& a, const Svd& reference) {
-  Svd out = svd_jacobi_f64(a);
-  for (std::size_t j = 0; j < out.s.size(); ++j) {
-    double d = 0.0;
-    for (std::size_t c = 0; c < out.vt.shape()[1]; ++c) d += out.vt(j, c) * reference.vt(j, c);
-    if (d >= 0) continue;
-    for (std::size_t r = 0; r < out.u.shape()[0]; ++r) out.u(r, j) = -out.u(r, j);
-    for (std::size_t c = 0; c < out.vt.shape()[1]; ++c) out.vt(j, c) = -out.vt(j, c);
-  }
-  return out;
+  const std::size_t k = std::min(a.shape()[0], a.shape()[1]);
+  const bo::Qr f = bo::qr_gram_schmidt(a);
+  return {db::take_cols(f.q, k), db::take_rows(f.r, k)};
 }
 
 // ---- solvers and slicing ---------------------------------------------------

@@ -9,7 +9,10 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "autograd/decomposition_backward.hpp"
+#include "autograd/matrix_functions.hpp"
 #include "support/xtensor.hpp"
 
 namespace linalg_test {
@@ -72,6 +75,44 @@ inline Matrix fixed_spd(std::size_t n, std::uint64_t seed) {
 }
 
 inline Matrix symmetrized(const Matrix& a) { return 0.5 * (a + transpose(a)); }
+
+inline Matrix diag_of(const std::vector<double>& values) {
+  Matrix out = zeros(values.size(), values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) out(i, i) = values[i];
+  return out;
+}
+
+inline Matrix row_of(const std::vector<double>& values) {
+  Matrix out = zeros(1, values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) out(0, i) = values[i];
+  return out;
+}
+
+// V·diag(f(l))·Vᵀ: the forward matrix function the spectral gradients belong to.
+template <class F>
+Matrix spectral_function(const Matrix& a, F f) {
+  const auto eig = gradix_autograd::tensor_ops::matrix_functions::jacobi_eigh(a);
+  std::vector<double> fl;
+  for (double l : eig.eigenvalues) fl.push_back(f(l));
+  const Matrix& v = eig.eigenvectors;
+  return product(product(v, diag_of(fl)), transpose(v));
+}
+
+using Svd = gradix_autograd::tensor_ops::decomposition_ops::backward_ops::Svd;
+
+// The SVD of a perturbed matrix with its U columns and Vt rows turned to the
+// signs of a reference decomposition, so that the factors vary smoothly.
+inline Svd aligned_svd(const Matrix& a, const Svd& reference) {
+  Svd out = gradix_autograd::tensor_ops::decomposition_ops::backward_ops::svd_jacobi_f64(a);
+  for (std::size_t j = 0; j < out.s.size(); ++j) {
+    double d = 0.0;
+    for (std::size_t c = 0; c < out.vt.shape()[1]; ++c) d += out.vt(j, c) * reference.vt(j, c);
+    if (d >= 0) continue;
+    for (std::size_t r = 0; r < out.u.shape()[0]; ++r) out.u(r, j) = -out.u(r, j);
+    for (std::size_t c = 0; c < out.vt.shape()[1]; ++c) out.vt(j, c) = -out.vt(j, c);
+  }
+  return out;
+}
 
 inline double inner(const Matrix& a, const Matrix& b) {
   double sum = 0.0;

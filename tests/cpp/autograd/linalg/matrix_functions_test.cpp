@@ -15,25 +15,11 @@ namespace mf = gradix_autograd::tensor_ops::matrix_functions;
 using linalg_test::exactly;
 using linalg_test::identity;
 using linalg_test::mat;
+using linalg_test::diag_of;
 using linalg_test::Matrix;
+using linalg_test::spectral_function;
 using linalg_test::near;
 using linalg_test::zeros;
-
-Matrix diag_of(const std::vector<double>& values) {
-  Matrix out = zeros(values.size(), values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) out(i, i) = values[i];
-  return out;
-}
-
-// V·diag(f(l))·Vᵀ: the forward matrix function the gradients belong to.
-template <class F>
-Matrix spectral_function(const Matrix& a, F f) {
-  const mf::Eigh eig = mf::jacobi_eigh(a);
-  std::vector<double> fl;
-  for (double l : eig.eigenvalues) fl.push_back(f(l));
-  const Matrix& v = eig.eigenvectors;
-  return linalg_test::product(linalg_test::product(v, diag_of(fl)), linalg_test::transpose(v));
-}
 
 // ---- jacobi_eigh -----------------------------------------------------------
 
