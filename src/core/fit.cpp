@@ -1,0 +1,199 @@
+#include "core/fit.hpp"
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "autograd/constructors.hpp"
+#include "autograd/evaluation.hpp"
+#include "autograd/gradient.hpp"
+#include "autograd/optimizers/adam.hpp"
+#include "autograd/tensor_ops/reduction_constructors.hpp"
+#include "core/forest.hpp"
+#include "core/silence.hpp"
+#include "support/panic.hpp"
+
+namespace kvel_core::fit {
+
+namespace ops = gradix_autograd::tensor_ops;
+using gradix_autograd::Array;
+using gradix_autograd::evaluation::Evaluator;
+using gradix_autograd::evaluation::Feeder;
+using gradix_autograd::evaluation::PlaceholderKey;
+using gradix_autograd::graph::Context;
+using gradix_autograd::tensor::Tensor;
+using gradix_autograd::variable::VariableID;
+using tamrix::tree::EmlNode;
+using tamrix::tree::EmlTree;
+using tamrix::tree::NodePtr;
+
+namespace {
+
+constexpr const char* kAdamNamespace = "kvel_adam";
+constexpr double kAdamEps = 1e-8;
+constexpr double kAdamB1 = 0.9;
+constexpr double kAdamB2 = 0.999;
+
+void collect_into(const EmlNode& node, std::vector<double>& out) {
+  switch (node.kind) {
+    case EmlNode::Kind::Const:
+      out.push_back(node.value);
+      return;
+    case EmlNode::Kind::Eml:
+      collect_into(*node.left, out);
+      collect_into(*node.right, out);
+      return;
+    default:
+      return;
+  }
+}
+
+[[noreturn]] void index_out_of_bounds(std::size_t len, std::size_t index) {
+  kvel_support::panic("index out of bounds: the len is " + std::to_string(len) + " but the index is " +
+                      std::to_string(index));
+}
+
+// One training step in `ctx`'s fresh graph: the loss, its gradient with
+// respect to the constants, and one Adam update.
+void train_step(Context& ctx, const EmlTree& tree, std::span<const VariableID> params,
+                const forest::FeedColumns& data, const Array& y, const gradix_autograd::optimizers::Adam& adam) {
+  std::vector<Tensor> columns;
+  const Tensor ones = forest::make_placeholders(ctx, data.columns.size(), columns);
+  const Tensor y_placeholder = ctx.placeholder("kvel_y", {-1});
+  std::vector<Tensor> variables;
+  variables.reserve(params.size());
+  for (const VariableID id : params) variables.push_back(ctx.variable_by_id(id));
+
+  std::size_t position = 0;
+  const Tensor prediction = build_param(*tree.root, columns, ones, variables, position);
+  const Tensor d = ops::arithmetic::sub(prediction, y_placeholder);
+  const Tensor squares = ops::arithmetic::mul(d, d);
+  const Tensor loss = ops::reduction::reduce_mean(squares);
+  const Tensor targets[] = {loss};
+  const std::vector<Tensor> grads = ops::grad(targets, variables);
+
+  // Fed by id: each placeholder was just made and is the first of its name.
+  Feeder feeder;
+  feeder.feeds.reserve(columns.size() + 2);
+  for (std::size_t j = 0; j < columns.size(); ++j) {
+    feeder.feeds.push_back({&data.columns[j], PlaceholderKey::by_id(columns[j].id())});
+  }
+  feeder.feeds.push_back({&data.ones, PlaceholderKey::by_id(ones.id())});
+  feeder.feeds.push_back({&y, PlaceholderKey::by_id(y_placeholder.id())});
+  adam.update(variables, grads, ctx, std::move(feeder));
+}
+
+// The first element of each constant's variable, NaN where it cannot be read.
+std::vector<double> read_back(Context& ctx, std::span<const VariableID> params) {
+  std::vector<double> values;
+  values.reserve(params.size());
+  for (const VariableID id : params) {
+    const Tensor variable = ctx.variable_by_id(id);
+    const auto value = Evaluator(ctx).eval(variable);
+    values.push_back(value && value->size() > 0 ? value->data()[0] : std::numeric_limits<double>::quiet_NaN());
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<double> collect_consts(const EmlNode& node) {
+  std::vector<double> out;
+  collect_into(node, out);
+  return out;
+}
+
+NodePtr substitute_consts(const EmlNode& node, std::span<const double> values, std::size_t& position) {
+  switch (node.kind) {
+    case EmlNode::Kind::One:
+      return EmlNode::one();
+    case EmlNode::Kind::Var:
+      return EmlNode::var(node.index);
+    case EmlNode::Kind::Const: {
+      if (position >= values.size()) index_out_of_bounds(values.size(), position);
+      return EmlNode::constant(values[position++]);
+    }
+    case EmlNode::Kind::Eml: {
+      NodePtr left = substitute_consts(*node.left, values, position);
+      NodePtr right = substitute_consts(*node.right, values, position);
+      return EmlNode::eml(std::move(left), std::move(right));
+    }
+  }
+  kvel_support::panic("unknown EML node kind");
+}
+
+Tensor build_param(const EmlNode& node, std::span<const Tensor> columns, const Tensor& ones,
+                   std::span<const Tensor> params, std::size_t& position) {
+  switch (node.kind) {
+    case EmlNode::Kind::One:
+      return ones;
+    case EmlNode::Kind::Var:
+      if (node.index >= columns.size()) index_out_of_bounds(columns.size(), node.index);
+      return columns[node.index];
+    case EmlNode::Kind::Const: {
+      if (position >= params.size()) index_out_of_bounds(params.size(), position);
+      const Tensor& param = params[position++];
+      return ops::arithmetic::mul(param, ones);
+    }
+    case EmlNode::Kind::Eml: {
+      const Tensor left = build_param(*node.left, columns, ones, params, position);
+      const Tensor right = build_param(*node.right, columns, ones, params, position);
+      return forest::eml_guarded(left, right);
+    }
+  }
+  kvel_support::panic("unknown EML node kind");
+}
+
+double mean_squared_error(std::span<const double> prediction, const xt::xtensor<double, 1>& y) {
+  const std::size_t n = y.size();
+  const std::size_t count = std::min(prediction.size(), n);
+  double sum = 0.0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double d = prediction[i] - y(i);
+    sum += d * d;
+  }
+  return sum / static_cast<double>(std::max<std::size_t>(n, 1));
+}
+
+kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree& tree, const dataset::DataSet& data,
+                                                                   const discoverer::Discoverer& config) {
+  const std::vector<double> initial = collect_consts(*tree.root);
+  if (initial.empty()) {
+    auto prediction = forest::eval_tree(tree, data.x);
+    if (!prediction) return kvel_support::unexpected(std::move(prediction.error()));
+    return FittedTree{tree, mean_squared_error(*prediction, data.y)};
+  }
+
+  gradix_autograd::variable::VariableEnvironment env;
+  std::vector<VariableID> params;
+  params.reserve(initial.size());
+  for (std::size_t k = 0; k < initial.size(); ++k) {
+    params.push_back(env.name("c" + std::to_string(k)).set(xt::xtensor<double, 1>{initial[k]}));
+  }
+  const auto adam = gradix_autograd::optimizers::Adam::create(params, env, kAdamNamespace, config.learning_rate,
+                                                              kAdamEps, kAdamB1, kAdamB2);
+  const forest::FeedColumns data_columns = forest::FeedColumns::from_matrix(data.x);
+  const Array y = data.y;
+
+  // Restores descriptor 1 when this function returns, on every path.
+  const std::optional<silence::SilenceStdout> silenced = silence::SilenceStdout::create();
+
+  for (std::size_t epoch = 0; epoch < config.max_epochs; ++epoch) {
+    env.run([&](Context& ctx) { train_step(ctx, tree, params, data_columns, y, adam); });
+  }
+  const std::vector<double> fitted = env.run([&](Context& ctx) { return read_back(ctx, params); });
+  for (const double v : fitted) {
+    if (!std::isfinite(v)) {
+      return kvel_support::unexpected(error::KvelError::numerical_instability("fitted constants are non-finite"));
+    }
+  }
+
+  std::size_t position = 0;
+  EmlTree fitted_tree = EmlTree::from_node(substitute_consts(*tree.root, fitted, position));
+  auto prediction = forest::eval_tree(fitted_tree, data_columns);
+  if (!prediction) return kvel_support::unexpected(std::move(prediction.error()));
+  const double mse = mean_squared_error(*prediction, data.y);
+  return FittedTree{std::move(fitted_tree), mse};
+}
+
+}  // namespace kvel_core::fit

@@ -1,0 +1,68 @@
+#include "core/silence.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+
+namespace kvel_core::silence {
+
+namespace {
+
+struct Redirection {
+  std::mutex mutex;
+  int active_guards = 0;
+  int saved = -1;  // the duplicate of descriptor 1 taken by the first guard
+};
+
+Redirection& redirection() {
+  // Never destroyed: a guard may be released during process exit.
+  static Redirection* const state = new Redirection;
+  return *state;
+}
+
+void flush_stdout() {
+  std::cout.flush();
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+std::optional<SilenceStdout> SilenceStdout::create() {
+  Redirection& r = redirection();
+  const std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.active_guards == 0) {
+    flush_stdout();
+    const int saved = ::dup(1);
+    if (saved < 0) return std::nullopt;
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0) {
+      ::close(saved);
+      return std::nullopt;
+    }
+    const int redirected = ::dup2(null_fd, 1);
+    ::close(null_fd);
+    if (redirected < 0) {
+      ::close(saved);
+      return std::nullopt;
+    }
+    r.saved = saved;
+  }
+  ++r.active_guards;
+  return SilenceStdout();
+}
+
+SilenceStdout::~SilenceStdout() {
+  if (!active_) return;
+  Redirection& r = redirection();
+  const std::lock_guard<std::mutex> lock(r.mutex);
+  if (--r.active_guards > 0) return;
+  flush_stdout();
+  ::dup2(r.saved, 1);
+  ::close(r.saved);
+  r.saved = -1;
+}
+
+}  // namespace kvel_core::silence

@@ -1,0 +1,31 @@
+#pragma once
+// The stdout guard: while at least one guard lives, file descriptor 1 of the
+// process refers to /dev/null.
+//
+// Descriptor 1 is process-wide and fits may overlap on several threads, so
+// the redirection is shared: the first guard saves descriptor 1 and redirects
+// it, the last one to go restores it. The lock is held only while a guard is
+// made or released.
+
+#include <optional>
+
+namespace kvel_core::silence {
+
+class SilenceStdout {
+ public:
+  // A guard, or nothing when the redirection cannot be set up (then nothing
+  // is redirected).
+  static std::optional<SilenceStdout> create();
+
+  SilenceStdout(SilenceStdout&& other) noexcept : active_(other.active_) { other.active_ = false; }
+  SilenceStdout& operator=(SilenceStdout&&) = delete;
+  SilenceStdout(const SilenceStdout&) = delete;
+  SilenceStdout& operator=(const SilenceStdout&) = delete;
+  ~SilenceStdout();
+
+ private:
+  SilenceStdout() = default;
+  bool active_ = true;
+};
+
+}  // namespace kvel_core::silence
