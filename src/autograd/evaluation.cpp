@@ -1,6 +1,5 @@
 #include "autograd/evaluation.hpp"
 
-#include <deque>
 #include <optional>
 
 #include "support/panic.hpp"
@@ -96,7 +95,10 @@ std::vector<EvalResult> Evaluator::run() {
   if (targets_.empty()) return {};
 
   const std::vector<TensorId> order = evaluation_order(nodes, targets_);
-  std::deque<Array> computed;  // stable addresses for the memo
+  // At most one value per node in `order`; reserved up front, so the memo's
+  // pointers into it stay valid.
+  std::vector<Array> computed;
+  computed.reserve(order.size());
   std::vector<const Array*> input_values;
   for (const TensorId id : order) {
     if (memo[id] != nullptr) continue;

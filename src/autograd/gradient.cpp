@@ -291,26 +291,24 @@ std::optional<Tensor> row_gradient(Rule rule, const VisitedNode& node, std::size
   }
 }
 
-// The input gradients of one visited node, in input order.
-std::vector<std::optional<Tensor>> input_gradients(const VisitedNode& node) {
+// The input gradients of one visited node, in input order, into `results`.
+void input_gradients(const VisitedNode& node, std::vector<std::optional<Tensor>>& results) {
   const Rule rule = rule_of(node.op.name());
   const bool own = uses_own_grad(rule) ||
                    (rule == Rule::kSlice && op::downcast<tensor_ops::array_ops::Slice>(node.op) == nullptr);
-  std::vector<std::optional<Tensor>> results;
+  results.clear();
   if (own) {
     const Tensor outputs[] = {node.y};
     const Tensor output_grads[] = {node.gy};
     op::GradientContext ctx(outputs, node.inputs, node.y.graph(), output_grads, results, 0);
     node.op.grad(ctx);
     results.resize(node.inputs.size());
-    return results;
+    return;
   }
-  results.reserve(node.inputs.size());
   for (std::size_t i = 0; i < node.inputs.size(); ++i) {
     results.push_back(builds_linear_algebra(rule) ? linear_algebra_rule_gradient(rule, node, i)
                                                   : row_gradient(rule, node, i));
   }
-  return results;
 }
 
 }  // namespace
@@ -339,7 +337,9 @@ GradientStore compute_gradients(std::span<const Tensor> ys, std::span<const Tens
   }
   VisitQueue queue(std::move(initial));
 
+  // Reused from node to node.
   std::vector<Tensor> inputs;
+  std::vector<std::optional<Tensor>> results;
   while (!queue.empty()) {
     const TensorId id = queue.pop().id;
     GradientEntry& entry = entry_of(store, id);
@@ -363,7 +363,7 @@ GradientStore compute_gradients(std::span<const Tensor> ys, std::span<const Tens
     // The rules may build nodes, which moves the node records but not the
     // operator objects they own.
     const VisitedNode visited{*op, Tensor(graph, id), gy, inputs};
-    const std::vector<std::optional<Tensor>> results = input_gradients(visited);
+    input_gradients(visited, results);
 
     const graph::NodesView nodes = graph.nodes();
     for (std::size_t i = 0; i < inputs.size(); ++i) {

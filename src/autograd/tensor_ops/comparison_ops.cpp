@@ -35,8 +35,10 @@ Array compare(const Array& x0, const Array& x1) {
                         "'s lhs input) vs " + std::to_string(e1.size()) + "(" + std::string(O::kShortName) +
                         "'s rhs input)");
   }
-  if (shape_helpers::broadcasts_to(e0, e1)) return shape_helpers::zip_broadcast(x0, x1, e1, O::apply);
-  if (shape_helpers::broadcasts_to(e1, e0)) return shape_helpers::zip_broadcast(x0, x1, e0, O::apply);
+  // A lambda rather than the function's address, so the loop inlines it.
+  const auto apply = [](double a, double b) { return O::apply(a, b); };
+  if (shape_helpers::broadcasts_to(e0, e1)) return shape_helpers::zip_broadcast(x0, x1, e1, apply);
+  if (shape_helpers::broadcasts_to(e1, e0)) return shape_helpers::zip_broadcast(x0, x1, e0, apply);
   kvel_support::panic("Cannot broadcast shapes " + shape_helpers::format_shape(e0) + " and " +
                       shape_helpers::format_shape(e1) + " for operation " + std::string(O::kShortName));
 }
