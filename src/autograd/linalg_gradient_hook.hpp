@@ -1,8 +1,8 @@
 #pragma once
 // The gradient rules whose results build linear-algebra operators (matrix
 // product, diagonal, trace, inverse, determinant, solve, matrix functions,
-// Kronecker product, decompositions). Until those operators exist this
-// answers "no gradient" for every such rule.
+// Kronecker product, decompositions). Their nodes are built whether or not
+// the input lies on a differentiable path.
 
 #include <optional>
 #include <span>
