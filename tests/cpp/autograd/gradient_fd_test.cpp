@@ -17,6 +17,7 @@
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/binary_ops.hpp"
 #include "autograd/tensor_ops/broadcast_helper_ops.hpp"
+#include "autograd/tensor_ops/linear_algebra.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
@@ -206,6 +207,31 @@ TEST(GradientFiniteDifferences, ShapesSlicesAndGathers) {
          return ops::gather_common(x[0], constant(x[0], vec({2, 0, 2})), 0);
        }},
       {"gather axis 1", {kM23}, [](const auto& x) { return ops::gather_common(x[0], constant(x[0], vec({-1})), 1); }},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+TEST(GradientFiniteDifferences, MatrixProductsAndInverses) {
+  namespace la = ops::linear_algebra;
+  const Array a22 = make({2, 2}, {2.0, 0.5, -0.75, 1.5});
+  const Array a33 = make({3, 3}, {3.0, 0.5, -1.0, 0.25, 2.0, 0.75, -0.5, 1.0, 4.0});
+  const std::vector<Case> cases{
+      {"matmul", {kM23, kM32}, [](const auto& x) { return la::matmul(x[0], x[1]); }},
+      {"matmul by itself", {a22}, [](const auto& x) { return la::matmul(x[0], x[0]); }},
+      {"matmul by a transpose", {kM23}, [](const auto& x) { return la::matmul(x[0], la::transpose(x[0], {1, 0})); }},
+      {"inverse", {a33}, [](const auto& x) { return la::matrix_inverse(x[0]); }},
+      {"inverse of a product", {kM23, kM32}, [](const auto& x) {
+         return la::matrix_inverse(la::matmul(x[0], x[1]));
+       }},
+      {"inverse times a matrix", {a33, kM32}, [](const auto& x) {
+         return la::matmul(la::matrix_inverse(x[0]), x[1]);
+       }},
+      {"inverse of an inverse", {a22}, [](const auto& x) {
+         return la::matrix_inverse(la::matrix_inverse(x[0]));
+       }},
+      {"element-wise over a product", {make({2, 3}, {0.1, 0.2, -0.3, 0.25, -0.15, 0.05}), kM32}, [](const auto& x) {
+         return ar::exp(la::matmul(ar::mul(x[0], x[0]), x[1]));
+       }},
   };
   for (const Case& c : cases) check(c);
 }
