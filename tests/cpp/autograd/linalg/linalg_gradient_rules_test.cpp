@@ -1,0 +1,271 @@
+// The gradient rules of the matrix operators, through `grad`: what the rows of
+// the matrix product and the inverse build and evaluate to, and, through a
+// test operator that reports a chosen short name, the backward node (type,
+// field, input order) or the absence of a gradient of every other row.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "autograd/constructors.hpp"
+#include "autograd/evaluation.hpp"
+#include "autograd/gradient.hpp"
+#include "autograd/op_test_util.hpp"
+#include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/tensor_ops/kronecker_ops.hpp"
+#include "autograd/tensor_ops/linear_algebra.hpp"
+
+namespace {
+
+namespace la = gradix_autograd::tensor_ops::linear_algebra;
+namespace names = gradix_autograd::op_names;
+namespace dec = gradix_autograd::tensor_ops::decomposition_ops::backward_ops;
+using gradix_autograd::Array;
+using gradix_autograd::graph::Context;
+using gradix_autograd::op::Op;
+using gradix_autograd::tensor::Tensor;
+using gradix_autograd::tensor::TensorBuilder;
+using gradix_autograd::tensor::TensorId;
+using gradix_test::make;
+
+const Op& op_of(const Tensor& t) { return *t.graph().nodes()[t.id()].op.get(); }
+Tensor input_of(const Tensor& t, std::size_t i) { return Tensor(t.graph(), t.graph().nodes()[t.id()].inputs.at(i).id); }
+std::vector<TensorId> input_ids(const Tensor& t) {
+  std::vector<TensorId> ids;
+  for (const auto& input : t.graph().nodes()[t.id()].inputs) ids.push_back(input.id);
+  return ids;
+}
+
+// Evaluates `t` with the placeholders x0, x1, ... fed.
+Array eval(Context& ctx, const Tensor& t, const std::vector<Array>& feeds) {
+  gradix_autograd::evaluation::Evaluator e(ctx);
+  for (std::size_t i = 0; i < feeds.size(); ++i) e.feed("x" + std::to_string(i), feeds[i]);
+  const auto got = e.eval(t);
+  EXPECT_TRUE(got.has_value()) << got.error().debug();
+  return got ? *got : Array();
+}
+
+::testing::AssertionResult near(const Array& got, const Array& want) {
+  if (got.shape() != want.shape()) return ::testing::AssertionFailure() << "shape differs";
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    if (std::abs(got.data()[i] - want.data()[i]) > 1e-12 * (1 + std::abs(want.data()[i]))) {
+      return ::testing::AssertionFailure() << "element " << i << ": " << got.data()[i] << " vs " << want.data()[i];
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<Tensor> placeholders(Context& ctx, const std::vector<Array>& values) {
+  std::vector<Tensor> xs;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const std::vector<std::int64_t> dims(values[i].shape().begin(), values[i].shape().end());
+    xs.push_back(ctx.placeholder("x" + std::to_string(i), dims));
+  }
+  return xs;
+}
+
+// The seed spread over y by the target's sum: the gy of the visited node.
+bool is_spread_seed(const Tensor& t) { return op_of(t).name() == names::kReduceSumToScalarGrad; }
+
+// Transpose(x, [1, 0]) as the builder makes it.
+bool is_transpose_of(const Tensor& t, TensorId x) {
+  return op_of(t).name() == names::kTranspose && input_of(t, 0).id() == x &&
+         op_of(input_of(t, 1)).name() == names::kConvertToTensor;
+}
+
+struct ProductCase {
+  const char* label;
+  std::vector<Array> inputs;  // a, b
+  std::vector<std::optional<Array>> want;  // ones · bᵀ, aᵀ · ones; none: fails to evaluate
+};
+
+// y = a·b, gy all ones: input 0 gets gy·bᵀ, input 1 aᵀ·gy, three nodes each.
+TEST(LinearAlgebraGradientRules, MatMulGivesProductsWithTheOtherOperandTransposed) {
+  const std::vector<ProductCase> cases{
+      {"2x3 by 3x2",
+       {make({2, 3}, {1, 2, 3, 4, 5, 6}), make({3, 2}, {0.5, -1, 2, 0.25, -3, 1.5})},
+       {make({2, 3}, {-0.5, 2.25, -1.5, -0.5, 2.25, -1.5}), make({3, 2}, {5, 5, 7, 7, 9, 9})}},
+      // A vector on the left is a row, so its gradient is a 1 x k matrix; the
+      // [1, 0] transpose of the vector itself is refused for its rank.
+      {"vector by 3x2",
+       {gradix_test::vec({1, 2, 3}), make({3, 2}, {0.5, -1, 2, 0.25, -3, 1.5})},
+       {make({1, 3}, {-0.5, 2.25, -1.5}), std::nullopt}},
+  };
+  for (const ProductCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const std::vector<Tensor> xs = placeholders(ctx, c.inputs);
+      const Tensor y = la::matmul(xs[0], xs[1]);
+      const std::size_t before = ctx.graph().num_nodes();
+      const std::vector<Tensor> g = gradix_autograd::tensor_ops::grad(std::vector<Tensor>{y}, xs);
+      // Sum, seed, Shape and spread seed, then three nodes per input.
+      EXPECT_EQ(ctx.graph().num_nodes(), before + 4 + 6);
+      EXPECT_EQ(g[0].id(), before + 6);
+      EXPECT_EQ(g[1].id(), before + 9);
+      for (const Tensor& gi : g) EXPECT_EQ(op_of(gi).name(), names::kMatMul);
+      EXPECT_TRUE(is_spread_seed(input_of(g[0], 0)));
+      EXPECT_TRUE(is_transpose_of(input_of(g[0], 1), xs[1].id()));
+      EXPECT_TRUE(is_transpose_of(input_of(g[1], 0), xs[0].id()));
+      EXPECT_TRUE(is_spread_seed(input_of(g[1], 1)));
+      for (std::size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE("input " + std::to_string(i));
+        if (!c.want[i]) {
+          gradix_autograd::evaluation::Evaluator e(ctx);
+          for (std::size_t k = 0; k < c.inputs.size(); ++k) e.feed("x" + std::to_string(k), c.inputs[k]);
+          EXPECT_FALSE(e.eval(g[i]).has_value());
+          continue;
+        }
+        EXPECT_TRUE(near(eval(ctx, g[i], c.inputs), *c.want[i]));
+      }
+    });
+  }
+}
+
+struct InverseCase {
+  const char* label;
+  Array x;
+  Array want;  // -(yᵀ · ones · yᵀ), y = x⁻¹
+};
+
+// Six nodes: the permutation, one transpose of y used twice, two products,
+// the negation's Shape and the negation.
+TEST(LinearAlgebraGradientRules, MatrixInverseGivesMinusYtGyYt) {
+  const std::vector<InverseCase> cases{
+      {"1x1", make({1, 1}, {2}), make({1, 1}, {-0.25})},
+      // y = [[0.5, -0.25], [0, 0.5]]; yᵀ·1·yᵀ = [[0.125, 0.25], [0.0625, 0.125]]
+      {"2x2", make({2, 2}, {2, 1, 0, 2}), make({2, 2}, {-0.125, -0.25, -0.0625, -0.125})},
+  };
+  for (const InverseCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const std::vector<Tensor> xs = placeholders(ctx, {c.x});
+      const Tensor y = la::matrix_inverse(xs[0]);
+      const std::size_t before = ctx.graph().num_nodes();
+      const Tensor g = gradix_autograd::tensor_ops::grad(std::vector<Tensor>{y}, xs).at(0);
+      EXPECT_EQ(ctx.graph().num_nodes(), before + 4 + 6);
+      EXPECT_EQ(op_of(g).name(), names::kNegOp);
+      const Tensor v = input_of(g, 0);
+      const Tensor u = input_of(v, 0);
+      const Tensor t = input_of(v, 1);
+      EXPECT_TRUE(is_transpose_of(t, y.id()));
+      EXPECT_EQ(input_ids(u), (std::vector<TensorId>{t.id(), input_of(u, 1).id()}));
+      EXPECT_TRUE(is_spread_seed(input_of(u, 1)));
+      EXPECT_TRUE(near(eval(ctx, g, {c.x}), c.want));
+    });
+  }
+}
+
+// An operator that reports `name` and computes nothing (never evaluated).
+class NamedTestOp final : public Op {
+ public:
+  explicit NamedTestOp(std::string_view name) : name_(name) {}
+  std::string_view name() const override { return name_; }
+  gradix_autograd::op::OpResult compute(gradix_autograd::op::ComputeContext&) const override {
+    return gradix_autograd::op::ok();
+  }
+  void grad(gradix_autograd::op::GradientContext&) const override {}
+
+ private:
+  std::string_view name_;  // a literal: the rule is looked up by its address
+};
+
+// Where a backward node's input comes from.
+enum class From { kX0, kX1, kXi, kGy };
+
+struct DeadRow {
+  std::string_view name;
+  std::size_t num_inputs;
+  std::string_view backward;  // the backward node's name, when one for every input
+  std::vector<From> inputs;  // empty: no gradient
+  // The operator's field for input i holds what the row sets.
+  std::function<bool(const Op&, std::size_t)> field;
+};
+
+template <class O>
+std::function<bool(const Op&, std::size_t)> component_is(std::size_t want) {
+  return [want](const Op& op, std::size_t) {
+    const auto* o = dynamic_cast<const O*>(&op);
+    return o != nullptr && o->component == want;
+  };
+}
+
+TEST(LinearAlgebraGradientRules, BackwardOperatorRowsBuildOneNodePerInput) {
+  const auto any = [](const Op&, std::size_t) { return true; };
+  const auto which_is_i = [](const Op& op, std::size_t i) {
+    const auto* o = dynamic_cast<const gradix_autograd::tensor_ops::kronecker_ops::KroneckerGradOp*>(&op);
+    return o != nullptr && o->which == i && op.name() == (i == 0 ? names::kKroneckerGradA : names::kKroneckerGradB);
+  };
+  using enum From;
+  const std::vector<DeadRow> rows{
+      {"ExtractDiag", 1, names::kDiagOp, {kGy}, any},
+      {"my::TraceOp", 2, names::kTraceBackwardOp, {kX0, kGy}, any},
+      {"Trace", 1, names::kTraceBackwardOp, {kX0, kGy}, any},
+      {"MatrixSqrt", 2, names::kMatrixSqrtBackwardOp, {kX0, kGy}, any},
+      {"MatrixLog", 1, names::kMatrixLogBackwardOp, {kX0, kGy}, any},
+      {"MatrixPow", 1, "", {}, any},
+      {"Kronecker", 2, "", {kGy, kX0, kX1}, which_is_i},
+      {"Cholesky", 2, names::kCholeskyBackwardOp, {kXi, kGy}, any},
+      {"LUExtractL", 2, names::kLUExtractBackwardOp, {kXi, kGy}, component_is<dec::LUExtractBackwardOp>(1)},
+      {"LUExtractU", 1, names::kLUExtractBackwardOp, {kXi, kGy}, component_is<dec::LUExtractBackwardOp>(2)},
+      {"LUExtractP", 2, "", {}, any},
+      {"QRExtractQ", 1, names::kQRExtractBackwardOp, {kXi, kGy}, component_is<dec::QRExtractBackwardOp>(0)},
+      {"QRExtractR", 2, names::kQRExtractBackwardOp, {kXi, kGy}, component_is<dec::QRExtractBackwardOp>(1)},
+      {"SVDExtractU", 1, names::kSVDBackwardOp, {kXi, kGy}, component_is<dec::SVDBackwardOp>(0)},
+      {"SVDExtractS", 2, names::kSVDBackwardOp, {kXi, kGy}, component_is<dec::SVDBackwardOp>(1)},
+      {"SVDExtractVt", 1, names::kSVDBackwardOp, {kXi, kGy}, component_is<dec::SVDBackwardOp>(2)},
+  };
+  for (const DeadRow& row : rows) {
+    SCOPED_TRACE(std::string(row.name));
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const std::vector<Tensor> xs = placeholders(ctx, std::vector<Array>(row.num_inputs, make({2, 2}, {1, 2, 3, 4})));
+      TensorBuilder builder(ctx.graph());
+      for (const Tensor& x : xs) builder.append_input(x, false);
+      const Tensor y = builder.build(NamedTestOp(row.name));
+      const std::size_t before = ctx.graph().num_nodes();
+      const std::vector<Tensor> g = gradix_autograd::tensor_ops::grad(std::vector<Tensor>{y}, xs);
+      if (row.inputs.empty()) {
+        // No gradient arrives: each source gets a constant of zeros.
+        EXPECT_EQ(ctx.graph().num_nodes(), before + 4 + row.num_inputs);
+        for (const Tensor& gi : g) {
+          EXPECT_EQ(op_of(gi).name(), names::kConvertToTensor);
+          EXPECT_TRUE(gradix_test::same_array(eval(ctx, gi, {}), make({2, 2}, {0, 0, 0, 0})));
+        }
+        return;
+      }
+      EXPECT_EQ(ctx.graph().num_nodes(), before + 4 + row.num_inputs);
+      const TensorId gy = before + 3;
+      for (std::size_t i = 0; i < g.size(); ++i) {
+        SCOPED_TRACE("input " + std::to_string(i));
+        EXPECT_EQ(g[i].id(), before + 4 + i);
+        if (!row.backward.empty()) {
+          EXPECT_EQ(op_of(g[i]).name(), row.backward);
+        }
+        EXPECT_TRUE(row.field(op_of(g[i]), i));
+        std::vector<TensorId> want;
+        for (const From f : row.inputs) {
+          want.push_back(f == kGy ? gy : f == kX0 ? xs[0].id() : f == kX1 ? xs[1].id() : xs[i].id());
+        }
+        EXPECT_EQ(input_ids(g[i]), want);
+      }
+      EXPECT_TRUE(is_spread_seed(Tensor(ctx.graph(), gy)));
+    });
+  }
+}
+
+// The product and Kronecker rows read input 1 whatever input they form: a
+// node with one input is fatal.
+TEST(LinearAlgebraGradientRules, MissingInputOfARowIsFatal) {
+  for (const std::string_view name : {std::string_view("Kronecker"), std::string_view("my::MatMul")}) {
+    SCOPED_TRACE(std::string(name));
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const std::vector<Tensor> xs = placeholders(ctx, {make({2, 2}, {1, 2, 3, 4})});
+      const Tensor y = TensorBuilder(ctx.graph()).append_input(xs[0], false).build(NamedTestOp(name));
+      EXPECT_EQ(gradix_test::fatal_message([&] { gradix_autograd::tensor_ops::grad(std::vector<Tensor>{y}, xs); }),
+                "index out of bounds: the len is 1 but the index is 1");
+    });
+  }
+}
+
+}  // namespace
