@@ -157,19 +157,116 @@ TEST(LinearAlgebraGradientRules, MatrixInverseGivesMinusYtGyYt) {
   }
 }
 
-// An operator that reports `name` and computes nothing (never evaluated).
+using Forward = Array (*)(const gradix_autograd::op::ComputeContext&);
+
+// An operator that reports `name` and computes `forward` (nothing without).
 class NamedTestOp final : public Op {
  public:
-  explicit NamedTestOp(std::string_view name) : name_(name) {}
+  explicit NamedTestOp(std::string_view name, Forward forward = nullptr) : name_(name), forward_(forward) {}
   std::string_view name() const override { return name_; }
-  gradix_autograd::op::OpResult compute(gradix_autograd::op::ComputeContext&) const override {
+  gradix_autograd::op::OpResult compute(gradix_autograd::op::ComputeContext& ctx) const override {
+    if (forward_ != nullptr) ctx.append_output(forward_(ctx));
     return gradix_autograd::op::ok();
   }
   void grad(gradix_autograd::op::GradientContext&) const override {}
 
  private:
   std::string_view name_;  // a literal: the rule is looked up by its address
+  Forward forward_;
 };
+
+// det of a 2 x 2 matrix, as a 0-d array.
+Array det2(const gradix_autograd::op::ComputeContext& ctx) {
+  const double* a = ctx.input(0).data();
+  return gradix_test::scalar(a[0] * a[3] - a[1] * a[2]);
+}
+
+// A⁻¹·B for a 2 x 2 A and a 2 x n B.
+Array solve2(const gradix_autograd::op::ComputeContext& ctx) {
+  const double* a = ctx.input(0).data();
+  const Array& b = ctx.input(1);
+  const std::size_t n = b.shape()[1];
+  const double det = a[0] * a[3] - a[1] * a[2];
+  Array y = b;
+  for (std::size_t j = 0; j < n; ++j) {
+    const double b0 = b.data()[j];
+    const double b1 = b.data()[n + j];
+    y.data()[j] = (a[3] * b0 - a[1] * b1) / det;
+    y.data()[n + j] = (a[0] * b1 - a[2] * b0) / det;
+  }
+  return y;
+}
+
+struct SolveLikeCase {
+  std::string_view name;
+  Forward forward;
+  std::vector<Array> inputs;
+};
+
+// The determinant and solve rows, whose results are built of inverses,
+// transposes, products and element-wise nodes, against central differences
+// of sum(y).
+TEST(LinearAlgebraGradientRules, DeterminantAndSolveRowsMatchFiniteDifferences) {
+  const Array a = make({2, 2}, {2.0, 1.0, 0.5, 3.0});
+  const std::vector<SolveLikeCase> cases{
+      {"Determinant", det2, {a}},
+      {"my::GeneralDeterminantOp", det2, {a}},
+      {"LinearSolve", solve2, {a, make({2, 3}, {1.0, -0.5, 2.0, 0.25, 1.5, -1.0})}},
+  };
+  for (const SolveLikeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.name));
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const std::vector<Tensor> xs = placeholders(ctx, c.inputs);
+      TensorBuilder builder(ctx.graph());
+      for (const Tensor& x : xs) builder.append_input(x, false);
+      const Tensor y = builder.build(NamedTestOp(c.name, c.forward));
+      const std::vector<Tensor> g = gradix_autograd::tensor_ops::grad(std::vector<Tensor>{y}, xs);
+      for (std::size_t i = 0; i < xs.size(); ++i) {
+        SCOPED_TRACE("input " + std::to_string(i));
+        const Array got = eval(ctx, g[i], c.inputs);
+        ASSERT_EQ(got.shape(), c.inputs[i].shape());
+        for (std::size_t j = 0; j < got.size(); ++j) {
+          const double h = 1e-6;
+          std::vector<Array> plus = c.inputs;
+          std::vector<Array> minus = c.inputs;
+          plus[i].data()[j] += h;
+          minus[i].data()[j] -= h;
+          const Array yp = eval(ctx, y, plus);
+          const Array ym = eval(ctx, y, minus);
+          double numeric = 0.0;
+          for (std::size_t k = 0; k < yp.size(); ++k) numeric += (yp.data()[k] - ym.data()[k]) / (2 * h);
+          EXPECT_NEAR(got.data()[j], numeric, 1e-6 * (1 + std::abs(numeric))) << "element " << j;
+        }
+      }
+      // The last node built is the gradient of the last input.
+      const Tensor last = g.back();
+      if (c.name == "LinearSolve") {
+        // Input 1: (x0⁻¹)ᵀ·gy; input 0: its negated product with yᵀ.
+        EXPECT_EQ(op_of(last).name(), names::kMatMul);
+        EXPECT_EQ(op_of(g[0]).name(), names::kNegOp);
+        const Tensor p = input_of(g[0], 0);
+        EXPECT_TRUE(is_transpose_of(input_of(p, 1), y.id()));
+        const Tensor t = input_of(p, 0);
+        EXPECT_TRUE(is_spread_seed(input_of(t, 1)));
+        const Tensor inverse_t = input_of(t, 0);
+        EXPECT_EQ(op_of(input_of(inverse_t, 0)).name(), names::kMatrixInverseOp);
+        EXPECT_TRUE(is_transpose_of(inverse_t, input_of(inverse_t, 0).id()));
+        EXPECT_EQ(input_of(input_of(inverse_t, 0), 0).id(), xs[0].id());
+      } else {
+        // mul(mul(gy, y), transpose(inverse(x0))).
+        EXPECT_EQ(op_of(last).name(), names::kMulOp);
+        const Tensor u = input_of(last, 0);
+        EXPECT_TRUE(is_spread_seed(input_of(u, 0)));
+        EXPECT_EQ(input_of(u, 1).id(), y.id());
+        const Tensor w = input_of(last, 1);
+        const Tensor inverse = input_of(w, 0);
+        EXPECT_TRUE(is_transpose_of(w, inverse.id()));
+        EXPECT_EQ(op_of(inverse).name(), names::kMatrixInverseOp);
+        EXPECT_EQ(input_of(inverse, 0).id(), xs[0].id());
+      }
+    });
+  }
+}
 
 // Where a backward node's input comes from.
 enum class From { kX0, kX1, kXi, kGy };
