@@ -1,5 +1,7 @@
 #include "autograd/linalg_gradient_hook.hpp"
 
+#include <utility>
+
 #include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/decomposition_ops.hpp"
 #include "autograd/tensor_ops/kronecker_ops.hpp"
