@@ -113,7 +113,7 @@ Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, cons
     const double cost = weighted_cost(r, s);
 
     bool jacobian_ok = true;
-    for (std::size_t j = 0; j < n && jacobian_ok; ++j) {
+    for (std::size_t j = 0; j < n; ++j) {
       const double h = (std::abs(p[j]) + 1.0) * kStepScale;
       trial = p;
       trial[j] = p[j] + h;

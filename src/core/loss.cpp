@@ -26,7 +26,9 @@ double trim_threshold(double q, std::span<const double> residuals) {
   std::vector<double> magnitudes;
   magnitudes.reserve(residuals.size());
   for (const double r : residuals) magnitudes.push_back(std::abs(r));
-  std::sort(magnitudes.begin(), magnitudes.end());
+  // NaN magnitudes sort last; a plain < is no ordering once a NaN is present.
+  std::sort(magnitudes.begin(), magnitudes.end(),
+            [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
   const double clamped = std::clamp(q, 0.0, 1.0);
   const double position = std::round(static_cast<double>(magnitudes.size() - 1) * (1.0 - clamped));
   const std::size_t k = std::min(saturating_index(position), magnitudes.size() - 1);

@@ -36,6 +36,8 @@ TEST(IrlsWeight, Rows) {
       // A NaN quantile gives a NaN position, which indexes the first entry.
       {RobustLoss::soft_trim(nan), 1.0, ramp, half},
       {RobustLoss::soft_trim(0.5), 9.0, {}, 1.0},
+      // A NaN residual ranks above every number: k = round(5 * 0.5) = 3, t = 4.
+      {RobustLoss::soft_trim(0.5), 4.0, {nan, 1, 2, 3, 4, 5}, half},
       // Any tag above Huber trims.
       {RobustLoss{static_cast<RobustLoss::Kind>(9), 0.5}, 3.0, ramp, half},
   };
