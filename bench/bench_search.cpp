@@ -1,25 +1,24 @@
-// Wall time of a search, and of its two stages: enumeration with
-// de-duplication, and scoring every kept topology through the engine.
+// Wall time of a search, and of its stages: enumeration with
+// de-duplication, scoring every kept topology through the engine, fitting the
+// constants of the refined trees, and polishing and snapping them.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "core/discoverer.hpp"
+#include "core/fit.hpp"
+#include "core/polish.hpp"
+#include "core/refine.hpp"
+#include "search_data.hpp"
 
 namespace {
 
 using kvel_core::dataset::DataSet;
 
-DataSet make_data(std::size_t rows, std::size_t cols) {
-  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({rows, cols});
-  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({rows});
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t j = 0; j < cols; ++j)
-      x(i, j) = 0.5 + 2.5 * std::fmod(0.618033988749895 * static_cast<double>(i * cols + j + 1), 1.0);
-    y(i) = std::exp(x(i, 0)) - std::log(x(i, 0));
-  }
-  return std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
-}
+DataSet make_data(std::size_t rows, std::size_t cols) { return kvel_bench::make_search_data(rows, cols); }
 
 void args(benchmark::internal::Benchmark* b) {
   for (long rows : {200L, 10000L})
@@ -48,5 +47,60 @@ void BM_Scoring(benchmark::State& state) {
     for (const auto& tree : topologies) benchmark::DoNotOptimize(kvel_core::discoverer::eval_one(tree, columns, data.y));
 }
 BENCHMARK(BM_Scoring)->Apply(args);
+
+// The trees refinement fits: the best-scoring topologies with 1 to 6 one-leaves,
+// constantized, at most the budget's count.
+std::vector<tamrix::tree::EmlTree> refinement_inputs(const DataSet& data, const kvel_core::forest::FeedColumns& columns) {
+  namespace d = kvel_core::discoverer;
+  const auto topologies = d::search_topologies(3, data.x.shape(1));
+  std::vector<std::pair<double, std::size_t>> order;
+  for (std::size_t i = 0; i < topologies.size(); ++i) {
+    const auto scored = d::eval_one(topologies[i], columns, data.y);
+    if (scored) order.emplace_back(scored->first, i);
+  }
+  std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<tamrix::tree::EmlTree> out;
+  for (const auto& [error, index] : order) {
+    if (out.size() == d::kRefineBudget) break;
+    auto tree = tamrix::tree::EmlTree::from_node(d::constantize(*topologies[index].root));
+    const std::size_t n = kvel_core::fit::collect_consts(*tree.root).size();
+    if (n >= 1 && n <= d::kMaxRefinedConsts) out.push_back(std::move(tree));
+  }
+  return out;
+}
+
+void stage_args(benchmark::internal::Benchmark* b) {
+  for (long rows : {200L, 10000L})
+    for (long cols : {1L, 3L}) b->Args({rows, cols});
+  b->Unit(benchmark::kMillisecond);
+}
+
+void BM_Fitting(benchmark::State& state) {
+  const DataSet data = make_data(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+  const auto columns = kvel_core::forest::FeedColumns::from_matrix(data.x);
+  const auto trees = refinement_inputs(data, columns);
+  const kvel_core::discoverer::Discoverer config;
+  for (auto _ : state)
+    for (const auto& tree : trees) benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, config));
+}
+BENCHMARK(BM_Fitting)->Apply(stage_args);
+
+void BM_PolishAndSnap(benchmark::State& state) {
+  const DataSet data = make_data(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
+  const auto columns = kvel_core::forest::FeedColumns::from_matrix(data.x);
+  const kvel_core::discoverer::Discoverer config;
+  std::vector<tamrix::tree::EmlTree> fitted;
+  for (const auto& tree : refinement_inputs(data, columns)) {
+    auto result = kvel_core::fit::fit_constants(tree, data, config);
+    if (result) fitted.push_back(result->tree);
+  }
+  for (auto _ : state) {
+    for (const auto& tree : fitted) {
+      auto polished = kvel_core::polish::lm_refine(tree, columns, data.y, 40, kvel_core::loss::RobustLoss::squared());
+      benchmark::DoNotOptimize(kvel_core::polish::snap_constants(polished.tree, columns, data.y, 0.02));
+    }
+  }
+}
+BENCHMARK(BM_PolishAndSnap)->Apply(stage_args);
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/fit.hpp"
 #include "core/forest.hpp"
+#include "core/refine.hpp"
 #include "expression/symreg/dedupe.hpp"
 #include "expression/symreg/topology.hpp"
 
@@ -32,14 +34,7 @@ std::optional<std::pair<double, Solution>> eval_one(const EmlTree& tree, const f
                                                     const xt::xtensor<double, 1>& y) {
   auto prediction = forest::eval_tree(tree, columns);
   if (!prediction) return std::nullopt;
-  const std::size_t n = y.size();
-  const std::size_t count = std::min(prediction->size(), n);
-  double sum = 0.0;
-  for (std::size_t i = 0; i < count; ++i) {
-    const double d = (*prediction)[i] - y(i);
-    sum += d * d;
-  }
-  const double error = sum / static_cast<double>(std::max<std::size_t>(n, 1));
+  const double error = fit::mean_squared_error(*prediction, y);
   if (!std::isfinite(error)) return std::nullopt;
   return std::make_pair(error, Solution{tree, error, static_cast<std::size_t>(tree.size())});
 }
@@ -53,10 +48,17 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
 
   // Raw candidates: every topology with a finite error, in topology order.
   std::vector<Solution> candidates;
-  for (const EmlTree& tree : topologies) {
-    auto scored = eval_one(tree, columns, data.y);
-    if (scored) candidates.push_back(std::move(scored->second));
+  std::vector<std::pair<double, std::size_t>> score_order;
+  for (std::size_t i = 0; i < topologies.size(); ++i) {
+    auto scored = eval_one(topologies[i], columns, data.y);
+    if (!scored) continue;
+    score_order.emplace_back(scored->first, i);
+    candidates.push_back(std::move(scored->second));
   }
+  std::stable_sort(score_order.begin(), score_order.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+
+  refine_candidates(score_order, topologies, data, columns, *this, candidates);
 
   if (candidates.empty())
     return kvel_support::unexpected(error::KvelError::not_converged("no finite-scoring candidate expression found"));

@@ -30,6 +30,12 @@ TEST(Discoverer, WideDataStopsAtTheFirst512) {
   EXPECT_EQ(topologies.size(), 512u);
 }
 
+TEST(Discoverer, LnOfX0LiesBeyondTheCap) {
+  // eml(1, eml(eml(1, x0), 1)) = ln(x0) comes after the 512th distinct tree.
+  for (const auto& tree : kvel_core::discoverer::search_topologies(3, 1))
+    EXPECT_NE(tree.to_string(), "eml(1, eml(eml(1, x0), 1))");
+}
+
 TEST(Discoverer, EmptyDataSet) {
   auto data = DataSet::from_arrays(xt::xtensor<double, 2>::from_shape({0, 1}), xt::xtensor<double, 1>::from_shape({0}));
   auto result = Discoverer{}.fit(*data);

@@ -1,0 +1,76 @@
+#include "core/refine.hpp"
+
+#include <cmath>
+#include <string>
+
+#include "core/fit.hpp"
+#include "core/polish.hpp"
+#include "support/panic.hpp"
+
+namespace kvel_core::discoverer {
+
+using solution::Solution;
+using tamrix::tree::EmlNode;
+using tamrix::tree::EmlTree;
+using tamrix::tree::NodePtr;
+
+namespace {
+
+constexpr std::size_t kPolishIterations = 40;
+constexpr double kSnapTolerance = 0.02;
+
+// LaTeX that shows a NaN or an infinity in any case marks a useless formula.
+bool shows_non_finite(std::string latex) {
+  for (char& ch : latex) {
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return latex.find("nan") != std::string::npos || latex.find("inf") != std::string::npos;
+}
+
+}  // namespace
+
+NodePtr constantize(const EmlNode& node) {
+  switch (node.kind) {
+    case EmlNode::Kind::One:
+      return EmlNode::constant(1.0);
+    case EmlNode::Kind::Const:
+      return EmlNode::constant(node.value);
+    case EmlNode::Kind::Var:
+      return EmlNode::var(node.index);
+    case EmlNode::Kind::Eml: {
+      NodePtr left = constantize(*node.left);
+      NodePtr right = constantize(*node.right);
+      return EmlNode::eml(std::move(left), std::move(right));
+    }
+  }
+  kvel_support::panic("unknown EML node kind");
+}
+
+std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
+                              std::span<const EmlTree> topologies, const dataset::DataSet& data,
+                              const forest::FeedColumns& columns, const Discoverer& config,
+                              std::vector<Solution>& candidates) {
+  std::size_t fits = 0;
+  for (const auto& [score, index] : score_order) {
+    if (fits >= kRefineBudget) break;
+    const EmlTree tree = EmlTree::from_node(constantize(*topologies[index].root));
+    const std::size_t count = fit::collect_consts(*tree.root).size();
+    if (count == 0 || count > kMaxRefinedConsts) continue;
+
+    auto fitted = fit::fit_constants(tree, data, config);
+    ++fits;
+    if (!fitted) continue;
+
+    polish::Polished polished =
+        polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations, loss::RobustLoss::squared());
+    polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance);
+    if (!std::isfinite(snapped.error)) continue;
+    Solution solution{std::move(snapped.tree), snapped.error, 0};
+    solution.complexity = static_cast<std::size_t>(solution.tree.size());
+    if (shows_non_finite(solution.latex())) continue;
+    candidates.push_back(std::move(solution));
+  }
+  return fits;
+}
+
+}  // namespace kvel_core::discoverer

@@ -1,0 +1,34 @@
+#pragma once
+// Refinement of the best-scoring raw topologies: their one-leaves become
+// constants, which are fitted, polished and snapped; the survivors are
+// appended to the candidate list.
+
+#include <cstddef>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/dataset.hpp"
+#include "core/discoverer.hpp"
+#include "core/forest.hpp"
+#include "core/solution.hpp"
+#include "expression/tree.hpp"
+
+namespace kvel_core::discoverer {
+
+// At most this many fits per search, failed ones included.
+inline constexpr std::size_t kRefineBudget = 24;
+// Trees with fewer or more constants than this are not refined.
+inline constexpr std::size_t kMaxRefinedConsts = 6;
+
+// A deep copy in which every One leaf is a Const leaf of value 1.0.
+tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);
+
+// Walks `score_order` (error, topology index) in order and appends each
+// refined solution to `candidates`. Returns the number of fits attempted.
+std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
+                              std::span<const tamrix::tree::EmlTree> topologies, const dataset::DataSet& data,
+                              const forest::FeedColumns& columns, const Discoverer& config,
+                              std::vector<solution::Solution>& candidates);
+
+}  // namespace kvel_core::discoverer
