@@ -35,8 +35,8 @@ from importlib import metadata
 import re
 def version_tuple(v):
     return tuple(int(p) for p in re.findall(r"\d+", v)[:3])
-for spec in sys.argv[1:]:
-    name, _, minimum = spec.partition(">=")
+for requirement in sys.argv[1:]:
+    name, _, minimum = requirement.partition(">=")
     try:
         have = metadata.version(name)
     except metadata.PackageNotFoundError:

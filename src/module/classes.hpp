@@ -1,6 +1,6 @@
 #pragma once
 // The three Python classes of the module. Each `make_*_type` creates its class
-// object from a type specification (no module name, so `__module__` reads
+// object with PyType_FromSpec (no module name, so `__module__` reads
 // "builtins"); the module adds them in the order Discoverer, DiscoveryResult,
 // Solution.
 

@@ -133,8 +133,8 @@ PyObject* make_discoverer_type() {
       {Py_tp_doc, const_cast<char*>(discoverer_doc)},
       {0, nullptr},
   };
-  PyType_Spec spec = {"builtins.Discoverer", sizeof(DiscovererObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&spec);
+  PyType_Spec type_slots_and_size = {"builtins.Discoverer", sizeof(DiscovererObject), 0, Py_TPFLAGS_DEFAULT, slots};
+  return PyType_FromSpec(&type_slots_and_size);
 }
 
 }  // namespace kvel_module

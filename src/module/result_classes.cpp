@@ -224,8 +224,8 @@ PyObject* make_discovery_result_type() {
       {Py_tp_doc, const_cast<char*>(result_doc)},
       {0, nullptr},
   };
-  PyType_Spec spec = {"builtins.DiscoveryResult", sizeof(DiscoveryResultObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&spec);
+  PyType_Spec type_slots_and_size = {"builtins.DiscoveryResult", sizeof(DiscoveryResultObject), 0, Py_TPFLAGS_DEFAULT, slots};
+  return PyType_FromSpec(&type_slots_and_size);
 }
 
 PyObject* make_solution_type() {
@@ -237,8 +237,8 @@ PyObject* make_solution_type() {
       {Py_tp_doc, const_cast<char*>(solution_doc)},
       {0, nullptr},
   };
-  PyType_Spec spec = {"builtins.Solution", sizeof(SolutionObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&spec);
+  PyType_Spec type_slots_and_size = {"builtins.Solution", sizeof(SolutionObject), 0, Py_TPFLAGS_DEFAULT, slots};
+  return PyType_FromSpec(&type_slots_and_size);
 }
 
 void remember_result_types(PyObject* discovery_result, PyObject* solution) {
