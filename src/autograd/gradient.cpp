@@ -130,20 +130,21 @@ class VisitQueue {
   std::vector<Item> data_;
 };
 
-// The rule of an operator, classified once per operator type and thread: a
-// type's name is one static text, so its address identifies the type.
+// The rule of an operator, classified once per operator type and thread. A
+// type's name is one static text, so its address finds the entry quickly; the
+// kept copy of the text guards against a name whose storage was reused.
 Rule rule_of(std::string_view name) {
   struct Cached {
     const char* data;
-    std::size_t size;
+    std::string text;
     Rule rule;
   };
   thread_local std::vector<Cached> cache;
   for (const Cached& c : cache) {
-    if (c.data == name.data() && c.size == name.size()) return c.rule;
+    if (c.data == name.data() && c.text == name) return c.rule;
   }
   const Rule rule = classify(name);
-  cache.push_back({name.data(), name.size(), rule});
+  cache.push_back({name.data(), std::string(name), rule});
   return rule;
 }
 
