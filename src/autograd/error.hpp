@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/debug_text.hpp"
+
 namespace gradix_autograd::error {
 
 // The array library's shape error kinds, with its debug form
@@ -103,7 +105,7 @@ class EvalError {
 };
 
 // The debug form of a text: quoted, with \" \\ \t \r \n \0 and \u{h} escapes.
-std::string debug_text(std::string_view text);
-void append_debug_text(std::string& out, std::string_view text);
+using kvel_support::append_debug_text;
+using kvel_support::debug_text;
 
 }  // namespace gradix_autograd::error

@@ -1,6 +1,5 @@
 // classes DiscoveryResult and Solution: read-only views of a search result.
 
-#include <cstdio>
 #include <new>
 #include <type_traits>
 #include <string>
@@ -8,6 +7,7 @@
 #include "module/classes.hpp"
 #include "module/arguments.hpp"
 #include "module/python_errors.hpp"
+#include "support/debug_text.hpp"
 #include "support/number_format.hpp"
 
 namespace kvel_module {
@@ -140,35 +140,11 @@ PyGetSetDef solution_getters[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// The pretty text in quoted debug form: escapes for quotes, backslashes and
-// control characters.
-void append_debug_quoted(std::string& out, const std::string& text) {
-  out += '"';
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          char buffer[16];
-          std::snprintf(buffer, sizeof buffer, "\\u{%x}", c);
-          out += buffer;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-}
-
 PyObject* solution_repr(PyObject* self) {
   return guarded([&] {
     const Solution& s = solution_of(self);
     std::string text = "Solution(pretty=";
-    append_debug_quoted(text, s.pretty());
+    kvel_support::append_debug_text(text, s.pretty());
     text += ", mse=";
     kvel_support::append_shortest(text, s.mse);
     text += ", complexity=";
