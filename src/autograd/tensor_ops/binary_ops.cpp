@@ -9,19 +9,15 @@ namespace {
 using shape_helpers::co_broadcast_zip;
 using shape_helpers::map_elements;
 
-// Which shapes an operator reads as a single value.
-enum class SingleShape { ZeroD, ZeroDOrEmptyVector, ZeroDOrLengthOne };
+// Which shapes an operator reads as a single value. A [0] operand is never
+// one (it has no element to apply): it is co-broadcast instead ([0] with []
+// gives [0]).
+enum class SingleShape { ZeroD, ZeroDOrLengthOne };
 
-// A single value must also hold exactly one element: a [0] operand has none
-// to apply, so it is co-broadcast instead ([0] with [] gives [0]).
 bool is_single_value(const Array& x, SingleShape rule) {
   const auto& shape = x.shape();
-  bool accepted = shape.empty();
-  if (shape.size() == 1) {
-    accepted = (rule == SingleShape::ZeroDOrEmptyVector && shape[0] == 0) ||
-               (rule == SingleShape::ZeroDOrLengthOne && shape[0] == 1);
-  }
-  return accepted && x.size() == 1;
+  if (shape.empty()) return true;
+  return rule == SingleShape::ZeroDOrLengthOne && shape.size() == 1 && shape[0] == 1;
 }
 
 double single_value(const Array& x) { return x.data()[0]; }
@@ -37,8 +33,8 @@ op::OpResult AddOp::compute(op::ComputeContext& ctx) const {
   }
   const Array& x0 = ctx.input(0);
   const Array& x1 = ctx.input(1);
-  const bool single0 = is_single_value(x0, SingleShape::ZeroDOrEmptyVector);
-  const bool single1 = is_single_value(x1, SingleShape::ZeroDOrEmptyVector);
+  const bool single0 = is_single_value(x0, SingleShape::ZeroD);
+  const bool single1 = is_single_value(x1, SingleShape::ZeroD);
   if (single0 && !single1) {
     const double s0 = single_value(x0);
     ctx.append_output(map_elements(x1, [s0](double b) { return b + s0; }));
@@ -55,8 +51,8 @@ op::OpResult MulOp::compute(op::ComputeContext& ctx) const {
   // No input count test: a missing input reads as the 0-d zero.
   const Array& x0 = ctx.input(0);
   const Array& x1 = ctx.input(1);
-  const bool single0 = is_single_value(x0, SingleShape::ZeroDOrEmptyVector);
-  const bool single1 = is_single_value(x1, SingleShape::ZeroDOrEmptyVector);
+  const bool single0 = is_single_value(x0, SingleShape::ZeroD);
+  const bool single1 = is_single_value(x1, SingleShape::ZeroD);
   if (single0 && !single1) {
     const double s0 = single_value(x0);
     ctx.append_output(map_elements(x1, [s0](double b) { return b * s0; }));
@@ -84,7 +80,7 @@ op::OpResult SubOp::compute(op::ComputeContext& ctx) const {
 op::OpResult DivOp::compute(op::ComputeContext& ctx) const {
   const Array& x0 = ctx.input(0);
   const Array& x1 = ctx.input(1);
-  if (is_single_value(x0, SingleShape::ZeroDOrEmptyVector)) {
+  if (is_single_value(x0, SingleShape::ZeroD)) {
     const double s0 = single_value(x0);
     ctx.append_output(map_elements(x1, [s0](double b) { return s0 / b; }));
   } else if (is_single_value(x1, SingleShape::ZeroDOrLengthOne)) {
