@@ -4,7 +4,7 @@
 set -euo pipefail
 
 APT_PACKAGES=(cmake ninja-build g++ libxtensor-dev libopenblas-dev libgtest-dev libbenchmark-dev)
-PIP_PACKAGES=("scikit-build-core>=0.10" "nanobind>=2.8" numpy pytest sympy)
+PIP_PACKAGES=("scikit-build-core>=0.10" numpy pytest sympy)
 
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do

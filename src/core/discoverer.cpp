@@ -9,6 +9,7 @@
 #include "core/fit.hpp"
 #include "core/forest.hpp"
 #include "core/refine.hpp"
+#include "core/shown.hpp"
 #include "expression/symreg/dedupe.hpp"
 #include "expression/symreg/topology.hpp"
 
@@ -39,7 +40,8 @@ std::optional<std::pair<double, Solution>> eval_one(const EmlTree& tree, const f
   return std::make_pair(error, Solution{tree, error, static_cast<std::size_t>(tree.size())});
 }
 
-kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(const dataset::DataSet& data) const {
+kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(const dataset::DataSet& data,
+                                                                            const cancel::CancelToken& cancel) const {
   if (data.y.size() == 0) return kvel_support::unexpected(error::KvelError::shape_mismatch("empty dataset"));
   const std::vector<EmlTree> topologies = search_topologies(max_depth, data.x.shape(1));
 
@@ -50,6 +52,7 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
   std::vector<Solution> candidates;
   std::vector<std::pair<double, std::size_t>> score_order;
   for (std::size_t i = 0; i < topologies.size(); ++i) {
+    cancel.check();
     auto scored = eval_one(topologies[i], columns, data.y);
     if (!scored) continue;
     score_order.emplace_back(scored->first, i);
@@ -58,8 +61,11 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
   std::stable_sort(score_order.begin(), score_order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
 
-  refine_candidates(score_order, topologies, data, columns, *this, candidates);
+  refine_candidates(score_order, topologies, data, columns, *this, candidates, cancel);
 
+  // Each solution reports the error of the formula it shows, not of the
+  // guarded form it was scored and fitted in.
+  candidates = shown::score_as_shown(std::move(candidates), columns, data.y);
   if (candidates.empty())
     return kvel_support::unexpected(error::KvelError::not_converged("no finite-scoring candidate expression found"));
   return pareto::ParetoFront::from_candidates(std::move(candidates));

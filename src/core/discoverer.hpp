@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/cancel.hpp"
 #include "core/dataset.hpp"
 #include "core/error.hpp"
 #include "core/forest.hpp"
@@ -32,7 +33,8 @@ struct Discoverer {
   bool fixed_false = false;
   bool fixed_true = true;
 
-  kvel_support::Expected<pareto::ParetoFront, error::KvelError> fit(const dataset::DataSet& data) const;
+  kvel_support::Expected<pareto::ParetoFront, error::KvelError> fit(
+      const dataset::DataSet& data, const cancel::CancelToken& cancel = cancel::never()) const;
 };
 
 // The topologies a search scores: depth max_depth clamped to 1..3, the first

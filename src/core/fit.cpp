@@ -156,7 +156,8 @@ double mean_squared_error(std::span<const double> prediction, const xt::xtensor<
 }
 
 kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree& tree, const dataset::DataSet& data,
-                                                                   const discoverer::Discoverer& config) {
+                                                                   const discoverer::Discoverer& config,
+                                                                   const cancel::CancelToken& cancel) {
   const std::vector<double> initial = collect_consts(*tree.root);
   if (initial.empty()) {
     auto prediction = forest::eval_tree(tree, data.x);
@@ -179,6 +180,7 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
   const std::optional<silence::SilenceStdout> silenced = silence::SilenceStdout::create();
 
   for (std::size_t epoch = 0; epoch < config.max_epochs; ++epoch) {
+    cancel.check();
     env.run([&](Context& ctx) { train_step(ctx, tree, params, data_columns, y, adam); });
   }
   const std::vector<double> fitted = env.run([&](Context& ctx) { return read_back(ctx, params); });

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "autograd/graph.hpp"
+#include "core/cancel.hpp"
 #include "core/dataset.hpp"
 #include "core/discoverer.hpp"
 #include "core/error.hpp"
@@ -44,9 +45,10 @@ struct FittedTree {
 // Exactly config.max_epochs full-batch Adam steps on the mean squared error
 // (learning rate config.learning_rate), each in a fresh graph; then the fitted
 // constants are read back, put into a copy of the tree and scored. File
-// descriptor 1 is silenced meanwhile.
+// descriptor 1 is silenced meanwhile. `cancel` is asked before every step.
 kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const tamrix::tree::EmlTree& tree,
                                                                    const dataset::DataSet& data,
-                                                                   const discoverer::Discoverer& config);
+                                                                   const discoverer::Discoverer& config,
+                                                                   const cancel::CancelToken& cancel = cancel::never());
 
 }  // namespace kvel_core::fit

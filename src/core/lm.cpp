@@ -84,7 +84,7 @@ std::optional<std::vector<double>> solve_dense(std::vector<std::vector<double>> 
 }
 
 Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
-                   std::size_t iterations, loss::RobustLoss loss) {
+                   std::size_t iterations, loss::RobustLoss loss, const cancel::CancelToken& cancel) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
   std::vector<double> p = fit::collect_consts(*tree.root);
   const std::size_t n = p.size();
@@ -109,6 +109,7 @@ Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, cons
   std::vector<double> trial(n);
 
   for (std::size_t iteration = 0; iteration < iterations; ++iteration) {
+    cancel.check();
     const std::vector<double> s = loss::RobustLoss::irls_weights(loss, r);
     const double cost = weighted_cost(r, s);
 

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "core/cancel.hpp"
 #include "core/forest.hpp"
 #include "core/loss.hpp"
 #include "expression/tree.hpp"
@@ -34,11 +35,13 @@ std::optional<std::vector<double>> solve_dense(std::vector<std::vector<double>> 
 // At most `iterations` damped Gauss-Newton steps on the constants, each
 // accepted only if it strictly lowers the weighted cost.
 Polished lm_refine(const tamrix::tree::EmlTree& tree, const forest::FeedColumns& columns,
-                   const xt::xtensor<double, 1>& y, std::size_t iterations, loss::RobustLoss loss);
+                   const xt::xtensor<double, 1>& y, std::size_t iterations, loss::RobustLoss loss,
+                   const cancel::CancelToken& cancel = cancel::never());
 
 // Replaces constants, in leaf order, by a nearby integer, named constant or
 // simple fraction when the error stays within (1 + tolerance) * base + 1e-12.
 Polished snap_constants(const tamrix::tree::EmlTree& tree, const forest::FeedColumns& columns,
-                        const xt::xtensor<double, 1>& y, double tolerance);
+                        const xt::xtensor<double, 1>& y, double tolerance,
+                        const cancel::CancelToken& cancel = cancel::never());
 
 }  // namespace kvel_core::polish

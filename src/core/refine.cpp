@@ -49,21 +49,23 @@ NodePtr constantize(const EmlNode& node) {
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
                               std::span<const EmlTree> topologies, const dataset::DataSet& data,
                               const forest::FeedColumns& columns, const Discoverer& config,
-                              std::vector<Solution>& candidates) {
+                              std::vector<Solution>& candidates, const cancel::CancelToken& cancel) {
   std::size_t fits = 0;
   for (const auto& [score, index] : score_order) {
     if (fits >= kRefineBudget) break;
+    cancel.check();
     const EmlTree tree = EmlTree::from_node(constantize(*topologies[index].root));
     const std::size_t count = fit::collect_consts(*tree.root).size();
     if (count == 0 || count > kMaxRefinedConsts) continue;
 
-    auto fitted = fit::fit_constants(tree, data, config);
+    auto fitted = fit::fit_constants(tree, data, config, cancel);
     ++fits;
     if (!fitted) continue;
 
     polish::Polished polished =
-        polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations, loss::RobustLoss::squared());
-    polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance);
+        polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations,
+                          loss::RobustLoss::squared(), cancel);
+    polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance, cancel);
     if (!std::isfinite(snapped.error)) continue;
     Solution solution{std::move(snapped.tree), snapped.error, 0};
     solution.complexity = static_cast<std::size_t>(solution.tree.size());

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/cancel.hpp"
 #include "core/dataset.hpp"
 #include "core/discoverer.hpp"
 #include "core/forest.hpp"
@@ -29,6 +30,7 @@ tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
                               std::span<const tamrix::tree::EmlTree> topologies, const dataset::DataSet& data,
                               const forest::FeedColumns& columns, const Discoverer& config,
-                              std::vector<solution::Solution>& candidates);
+                              std::vector<solution::Solution>& candidates,
+                              const cancel::CancelToken& cancel = cancel::never());
 
 }  // namespace kvel_core::discoverer

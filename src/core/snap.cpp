@@ -55,7 +55,7 @@ std::optional<double> error_with(const EmlTree& tree, std::span<const double> va
 }  // namespace
 
 Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
-                        double tolerance) {
+                        double tolerance, const cancel::CancelToken& cancel) {
   std::vector<double> working = fit::collect_consts(*tree.root);
   auto prediction = forest::eval_tree(tree, columns);
   if (!prediction) return {tree, std::numeric_limits<double>::infinity()};
@@ -66,6 +66,7 @@ Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns,
   bool snapped = false;
   std::vector<double> trial;
   for (std::size_t k = 0; k < working.size(); ++k) {
+    cancel.check();
     const double c = working[k];
     const Candidates candidates = candidates_for(c);
     for (std::size_t i = 0; i < candidates.count; ++i) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "module/python_errors.hpp"
@@ -26,16 +27,16 @@ bool convert_unsigned(PyObject* object, const char* name, unsigned long long max
   return false;
 }
 
-// numpy.ndarray, looked up on the first array conversion.
-PyObject* ndarray_type() {
-  static PyObject* type = [] {
-    PyObject* numpy = PyImport_ImportModule("numpy");
-    if (numpy == nullptr) return static_cast<PyObject*>(nullptr);
-    PyObject* found = PyObject_GetAttrString(numpy, "ndarray");
-    Py_DECREF(numpy);
-    return found;
-  }();
-  return type;
+// numpy.ndarray, imported on the first array conversion and kept in the
+// module's state. A failed import leaves its ImportError set and is tried
+// again next time.
+PyObject* ndarray_type(ModuleState& state) {
+  if (state.ndarray_type != nullptr) return state.ndarray_type;
+  PyObject* numpy = PyImport_ImportModule("numpy");
+  if (numpy == nullptr) return nullptr;
+  state.ndarray_type = PyObject_GetAttrString(numpy, "ndarray");
+  Py_DECREF(numpy);
+  return state.ndarray_type;
 }
 
 bool is_native_float64(const char* format) {
@@ -94,8 +95,8 @@ bool convert_double(PyObject* object, const char* name, double& out) {
   return true;
 }
 
-bool copy_float64_array(PyObject* object, int ndim, const char* name, CopiedArray& out) {
-  PyObject* ndarray = ndarray_type();
+bool copy_float64_array(ModuleState& state, PyObject* object, int ndim, const char* name, CopiedArray& out) {
+  PyObject* ndarray = ndarray_type(state);
   if (ndarray == nullptr) {
     add_argument_note(name);
     return false;
@@ -124,7 +125,13 @@ bool copy_float64_array(PyObject* object, int ndim, const char* name, CopiedArra
   out.rows = static_cast<std::size_t>(view.shape[0]);
   out.cols = ndim == 2 ? static_cast<std::size_t>(view.shape[1]) : 1;
   const std::size_t count = out.rows * out.cols;
-  out.values.resize(count);
+  try {
+    out.values.resize(count);
+  } catch (const std::exception&) {  // bad_alloc, or length_error past max_size()
+    PyErr_NoMemory();
+    add_argument_note(name);
+    return false;
+  }
   if (count == 0) return true;
   if (PyBuffer_IsContiguous(&view, 'C')) {
     std::memcpy(out.values.data(), view.buf, count * sizeof(double));

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "module/state.hpp"
+
 namespace kvel_module {
 
 // Integer protocol: a float or a non-number is a TypeError, a negative or too
@@ -17,12 +19,13 @@ bool convert_u64(PyObject* object, const char* name, std::uint64_t& out);
 bool convert_double(PyObject* object, const char* name, double& out);
 
 // A NumPy float64 array of `ndim` dimensions, copied in row-major logical
-// order whatever its strides (one pass when C-contiguous).
+// order whatever its strides (one pass when C-contiguous). A copy that does
+// not fit in memory is a MemoryError.
 struct CopiedArray {
   std::vector<double> values;
   std::size_t rows = 0;  // the first extent
   std::size_t cols = 0;  // the second extent (2-D only)
 };
-bool copy_float64_array(PyObject* object, int ndim, const char* name, CopiedArray& out);
+bool copy_float64_array(ModuleState& state, PyObject* object, int ndim, const char* name, CopiedArray& out);
 
 }  // namespace kvel_module

@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 
+#include "core/cancel.hpp"
 #include "core/dataset.hpp"
 #include "core/discoverer.hpp"
 #include "module/arguments.hpp"
 #include "module/classes.hpp"
+#include "module/interrupt.hpp"
 #include "module/python_errors.hpp"
 #include "support/xtensor.hpp"
 
@@ -59,14 +61,15 @@ void discoverer_dealloc(PyObject* self) {
 // The search, without the interpreter lock and without touching Python objects.
 using FitResult = kvel_support::Expected<kvel_core::ParetoFront, kvel_core::error::KvelError>;
 
-FitResult run_search(const Discoverer& config, CopiedArray& x, CopiedArray& y) {
+FitResult run_search(const Discoverer& config, CopiedArray& x, CopiedArray& y,
+                     const kvel_core::cancel::CancelToken& cancel) {
   xt::xtensor<double, 2> matrix = xt::xtensor<double, 2>::from_shape({x.rows, x.cols});
   std::copy(x.values.begin(), x.values.end(), matrix.begin());
   xt::xtensor<double, 1> target = xt::xtensor<double, 1>::from_shape({y.rows});
   std::copy(y.values.begin(), y.values.end(), target.begin());
   auto data = kvel_core::dataset::DataSet::from_arrays(std::move(matrix), std::move(target));
   if (!data) return kvel_support::unexpected(std::move(data).error());
-  return config.fit(*data);
+  return config.fit(*data, cancel);
 }
 
 PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -76,25 +79,38 @@ PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:fit", const_cast<char**>(keywords), &x_object, &y_object))
     return nullptr;
 
+  ModuleState& state = state_of(self);
   CopiedArray x, y;
-  if (!copy_float64_array(x_object, 2, "x", x)) return nullptr;
-  if (!copy_float64_array(y_object, 1, "y", y)) return nullptr;
+  if (!copy_float64_array(state, x_object, 2, "x", x)) return nullptr;
+  if (!copy_float64_array(state, y_object, 1, "y", y)) return nullptr;
   const Discoverer config = reinterpret_cast<DiscovererObject*>(self)->config;
 
   std::optional<FitResult> result;
   std::exception_ptr error;
-  Py_BEGIN_ALLOW_THREADS
-  try {
-    result.emplace(run_search(config, x, y));
-  } catch (...) {
-    error = std::current_exception();  // translated once the lock is held again
+  bool interrupted = false;
+  const bool interruptible = can_handle_signals();
+  {
+    UnlockedInterpreter unlocked;
+    using kvel_core::cancel::CancelToken;
+    const CancelToken cancel(interruptible ? CancelToken::Hook([&] { return unlocked.signal_raised(); })
+                                           : CancelToken::Hook());
+    try {
+      result.emplace(run_search(config, x, y, cancel));
+    } catch (const kvel_core::cancel::Cancelled&) {
+      interrupted = true;  // a signal handler raised; its exception is set
+    } catch (...) {
+      error = std::current_exception();  // translated once the lock is held again
+    }
   }
-  Py_END_ALLOW_THREADS
+  if (interrupted) {
+    if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
+  }
   if (error) {
     try {
       std::rethrow_exception(error);
     } catch (...) {
-      set_error_from_current_exception();
+      set_error_from_current_exception(state);
     }
     return nullptr;
   }
@@ -104,7 +120,7 @@ PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyErr_SetString(PyExc_ValueError, text.c_str());
     return nullptr;
   }
-  return new_discovery_result(std::move(*result).value());
+  return new_discovery_result(state, std::move(*result).value());
 }
 
 PyMethodDef discoverer_methods[] = {
@@ -125,7 +141,7 @@ const char discoverer_doc[] =
 
 }  // namespace
 
-PyObject* make_discoverer_type() {
+PyObject* make_discoverer_type(PyObject* module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(discoverer_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(discoverer_dealloc)},
@@ -134,7 +150,7 @@ PyObject* make_discoverer_type() {
       {0, nullptr},
   };
   PyType_Spec type_slots_and_size = {"builtins.Discoverer", sizeof(DiscovererObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&type_slots_and_size);
+  return PyType_FromModuleAndSpec(module, &type_slots_and_size, nullptr);
 }
 
 }  // namespace kvel_module

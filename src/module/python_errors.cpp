@@ -8,39 +8,39 @@
 
 namespace kvel_module {
 
-PyObject* panic_exception_type() {
-  // Created under the interpreter lock, once, and kept for the process.
-  static PyObject* type = PyErr_NewExceptionWithDoc(
+PyObject* panic_exception_type(ModuleState& state) {
+  if (state.panic_type != nullptr) return state.panic_type;
+  state.panic_type = PyErr_NewExceptionWithDoc(
       "pyo3_runtime.PanicException",
       "The exception raised when Rust code called from Python panics.\n\n"
       "Like SystemExit, this exception is derived from BaseException so that\n"
       "it will typically propagate all the way through the stack and cause the\n"
       "Python interpreter to exit.",
       PyExc_BaseException, nullptr);
-  return type;
+  return state.panic_type;
 }
 
 namespace {
 
-void raise_panic(const char* message) {
-  PyObject* type = panic_exception_type();
+void raise_panic(ModuleState& state, const char* message) {
+  PyObject* type = panic_exception_type(state);
   if (type == nullptr) return;  // creating the type failed: that error is set
   PyErr_SetString(type, message);
 }
 
 }  // namespace
 
-void set_error_from_current_exception() {
+void set_error_from_current_exception(ModuleState& state) {
   try {
     throw;
   } catch (const kvel_support::FatalError& e) {
-    raise_panic(e.what());
+    raise_panic(state, e.what());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
-    raise_panic(e.what());
+    raise_panic(state, e.what());
   } catch (...) {
-    raise_panic("unknown C++ exception");
+    raise_panic(state, "unknown C++ exception");
   }
 }
 

@@ -26,9 +26,6 @@ struct SolutionObject {
   Solution* solution;
 };
 
-PyObject* g_discovery_result_type = nullptr;
-PyObject* g_solution_type = nullptr;
-
 const ParetoFront& front_of(PyObject* self) { return *reinterpret_cast<DiscoveryResultObject*>(self)->front; }
 const Solution& solution_of(PyObject* self) { return *reinterpret_cast<SolutionObject*>(self)->solution; }
 
@@ -38,11 +35,11 @@ PyObject* string_object(const std::string& text) {
 
 // Renderers may throw only on fatal errors; those become PanicException.
 template <class Body>
-PyObject* guarded(Body&& body) {
+PyObject* guarded(ModuleState& state, Body&& body) {
   try {
     return body();
   } catch (...) {
-    set_error_from_current_exception();
+    set_error_from_current_exception(state);
     return nullptr;
   }
 }
@@ -59,7 +56,7 @@ template <class Item>
 PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char* format, Item&& item) {
   std::size_t k = 0;
   if (!parse_k(args, kwargs, format, k)) return nullptr;
-  return guarded([&]() -> PyObject* {
+  return guarded(state_of(self), [&]() -> PyObject* {
     const auto top = front_of(self).pareto_top(k);
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(top.size()));
     if (list == nullptr) return nullptr;
@@ -76,7 +73,8 @@ PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char*
 }
 
 PyObject* result_top(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return top_list(self, args, kwargs, "O:top", [](const Solution& s) { return new_solution(s); });
+  ModuleState& state = state_of(self);
+  return top_list(self, args, kwargs, "O:top", [&](const Solution& s) { return new_solution(state, s); });
 }
 PyObject* result_top_latex(PyObject* self, PyObject* args, PyObject* kwargs) {
   return top_list(self, args, kwargs, "O:top_latex", [](const Solution& s) { return string_object(s.latex()); });
@@ -88,7 +86,7 @@ PyObject* result_top_sympy(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* result_best(PyObject* self, PyObject*) {
   const Solution* best = front_of(self).best();
   if (best == nullptr) Py_RETURN_NONE;
-  return new_solution(*best);
+  return new_solution(state_of(self), *best);
 }
 Py_ssize_t result_length(PyObject* self) { return static_cast<Py_ssize_t>(front_of(self).size()); }
 
@@ -119,7 +117,7 @@ PyMethodDef result_methods[] = {
 // Solution getters: every text is rendered anew on each access.
 template <std::string (Solution::*Render)() const>
 PyObject* text_getter(PyObject* self, void*) {
-  return guarded([&] { return string_object((solution_of(self).*Render)()); });
+  return guarded(state_of(self), [&] { return string_object((solution_of(self).*Render)()); });
 }
 PyObject* mse_getter(PyObject* self, void*) { return PyFloat_FromDouble(solution_of(self).mse); }
 PyObject* complexity_getter(PyObject* self, void*) {
@@ -141,7 +139,7 @@ PyGetSetDef solution_getters[] = {
 };
 
 PyObject* solution_repr(PyObject* self) {
-  return guarded([&] {
+  return guarded(state_of(self), [&] {
     const Solution& s = solution_of(self);
     std::string text = "Solution(pretty=";
     kvel_support::append_debug_text(text, s.pretty());
@@ -171,6 +169,11 @@ const char solution_doc[] =
 
 template <class Object, class Payload>
 PyObject* wrap(PyObject* type_object, Payload* payload) {
+  if (type_object == nullptr) {
+    delete payload;
+    PyErr_SetString(PyExc_RuntimeError, "the kvel module has been cleared");
+    return nullptr;
+  }
   PyTypeObject* type = reinterpret_cast<PyTypeObject*>(type_object);
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) {
@@ -191,7 +194,7 @@ PyObject* refuse_instantiation(PyTypeObject* type, PyObject*, PyObject*) {
   return nullptr;
 }
 
-PyObject* make_discovery_result_type() {
+PyObject* make_discovery_result_type(PyObject* module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(refuse_instantiation)},
       {Py_tp_dealloc, reinterpret_cast<void*>(result_dealloc)},
@@ -201,10 +204,10 @@ PyObject* make_discovery_result_type() {
       {0, nullptr},
   };
   PyType_Spec type_slots_and_size = {"builtins.DiscoveryResult", sizeof(DiscoveryResultObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&type_slots_and_size);
+  return PyType_FromModuleAndSpec(module, &type_slots_and_size, nullptr);
 }
 
-PyObject* make_solution_type() {
+PyObject* make_solution_type(PyObject* module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(refuse_instantiation)},
       {Py_tp_dealloc, reinterpret_cast<void*>(solution_dealloc)},
@@ -214,22 +217,17 @@ PyObject* make_solution_type() {
       {0, nullptr},
   };
   PyType_Spec type_slots_and_size = {"builtins.Solution", sizeof(SolutionObject), 0, Py_TPFLAGS_DEFAULT, slots};
-  return PyType_FromSpec(&type_slots_and_size);
+  return PyType_FromModuleAndSpec(module, &type_slots_and_size, nullptr);
 }
 
-void remember_result_types(PyObject* discovery_result, PyObject* solution) {
-  g_discovery_result_type = discovery_result;
-  g_solution_type = solution;
-}
-
-PyObject* new_discovery_result(ParetoFront front) {
-  return guarded([&] {
-    return wrap<DiscoveryResultObject>(g_discovery_result_type, new ParetoFront(std::move(front)));
+PyObject* new_discovery_result(ModuleState& state, ParetoFront front) {
+  return guarded(state, [&] {
+    return wrap<DiscoveryResultObject>(state.discovery_result_type, new ParetoFront(std::move(front)));
   });
 }
 
-PyObject* new_solution(const Solution& solution) {
-  return guarded([&] { return wrap<SolutionObject>(g_solution_type, new Solution(solution)); });
+PyObject* new_solution(ModuleState& state, const Solution& solution) {
+  return guarded(state, [&] { return wrap<SolutionObject>(state.solution_type, new Solution(solution)); });
 }
 
 }  // namespace kvel_module

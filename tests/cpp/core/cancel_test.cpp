@@ -1,0 +1,91 @@
+#include "core/cancel.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <bit>
+#include <cmath>
+#include <thread>
+
+#include "core/discoverer.hpp"
+
+namespace {
+
+using kvel_core::cancel::Cancelled;
+using kvel_core::cancel::CancelToken;
+using kvel_core::dataset::DataSet;
+using kvel_core::discoverer::Discoverer;
+
+DataSet exp_plus_two(std::size_t rows) {
+  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({rows, 1});
+  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({rows});
+  for (std::size_t i = 0; i < rows; ++i) {
+    x(i, 0) = 0.5 + 2.5 * static_cast<double>(i) / static_cast<double>(rows - 1);
+    y(i) = std::exp(x(i, 0)) + 2.0;
+  }
+  return std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
+}
+
+std::pair<dev_t, ino_t> stdout_file() {
+  struct stat st {};
+  EXPECT_EQ(::fstat(1, &st), 0);
+  return {st.st_dev, st.st_ino};
+}
+
+TEST(CancelToken, StopsTheSearchWhereverTheHookSaysSo) {
+  const DataSet data = exp_plus_two(30);
+  Discoverer config;
+  config.max_epochs = 50;
+  // The first question comes before any topology is scored; 600 questions
+  // lie past the 512 topologies, inside constant fitting.
+  for (const int stop_at : {1, 300, 600, 1500}) {
+    int asked = 0;
+    const CancelToken token([&] { return ++asked == stop_at; });
+    const auto before = stdout_file();
+    EXPECT_THROW(config.fit(data, token), Cancelled) << stop_at;
+    EXPECT_EQ(asked, stop_at);
+    EXPECT_TRUE(token.stopped());
+    EXPECT_EQ(stdout_file(), before) << "descriptor 1 left redirected after stopping at " << stop_at;
+  }
+}
+
+TEST(CancelToken, AHookThatNeverStopsChangesNothing) {
+  const DataSet data = exp_plus_two(30);
+  Discoverer config;
+  config.max_epochs = 40;
+  std::size_t asked = 0;
+  const CancelToken token([&] {
+    ++asked;
+    return false;
+  });
+  const auto plain = config.fit(data);
+  const auto polled = config.fit(data, token);
+  ASSERT_TRUE(plain && polled);
+  EXPECT_GT(asked, 512u + 40u);
+  ASSERT_EQ(plain->size(), polled->size());
+  for (std::size_t i = 0; i < plain->size(); ++i) {
+    EXPECT_EQ(plain->members()[i].tree.to_string(), polled->members()[i].tree.to_string());
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(plain->members()[i].mse),
+              std::bit_cast<std::uint64_t>(polled->members()[i].mse));
+  }
+}
+
+TEST(CancelToken, OnlyTheOwningThreadAsksTheHook) {
+  int asked = 0;
+  bool stop = false;
+  const CancelToken token([&] {
+    ++asked;
+    return stop;
+  });
+  std::thread([&] { EXPECT_NO_THROW(token.check()); }).join();
+  EXPECT_EQ(asked, 0);
+  stop = true;
+  EXPECT_THROW(token.check(), Cancelled);
+  EXPECT_EQ(asked, 1);
+  // Every thread sees the answer once it has been given.
+  std::thread([&] { EXPECT_THROW(token.check(), Cancelled); }).join();
+  EXPECT_EQ(asked, 1);
+  EXPECT_NO_THROW(kvel_core::cancel::never().check());
+}
+
+}  // namespace

@@ -1,0 +1,15 @@
+"""Runs a Python snippet in a fresh interpreter, for behaviour that concerns the
+interpreter itself (imports, sub-interpreters, signals, shutdown)."""
+
+import subprocess
+import sys
+import textwrap
+
+
+def run_python(code, timeout=120):
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code)],
+        capture_output=True,
+        text=True,
+        timeout=timeout,
+    )
