@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/discoverer.hpp"
+#include "helpers/grid_data.hpp"
 
 namespace {
 
@@ -17,13 +18,7 @@ using kvel_core::dataset::DataSet;
 using kvel_core::discoverer::Discoverer;
 
 DataSet exp_plus_two(std::size_t rows) {
-  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({rows, 1});
-  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({rows});
-  for (std::size_t i = 0; i < rows; ++i) {
-    x(i, 0) = 0.5 + 2.5 * static_cast<double>(i) / static_cast<double>(rows - 1);
-    y(i) = std::exp(x(i, 0)) + 2.0;
-  }
-  return std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
+  return kvel_test::grid_data(rows, [](double v) { return std::exp(v) + 2.0; });
 }
 
 std::pair<dev_t, ino_t> stdout_file() {

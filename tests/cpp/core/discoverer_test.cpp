@@ -4,20 +4,14 @@
 
 #include <cmath>
 
+#include "helpers/grid_data.hpp"
+
 namespace {
 
 using kvel_core::dataset::DataSet;
 using kvel_core::discoverer::Discoverer;
 
-DataSet one_column(std::size_t rows, double (*f)(double)) {
-  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({rows, 1});
-  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({rows});
-  for (std::size_t i = 0; i < rows; ++i) {
-    x(i, 0) = 0.5 + 2.5 * static_cast<double>(i) / static_cast<double>(rows > 1 ? rows - 1 : 1);
-    y(i) = f(x(i, 0));
-  }
-  return std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
-}
+using kvel_test::grid_data;
 
 TEST(Discoverer, DepthIsClampedToOneThroughThree) {
   const std::pair<std::size_t, std::size_t> rows[] = {{0, 6}, {1, 6}, {2, 38}, {3, 512}, {4, 512}, {99, 512}};
@@ -44,14 +38,14 @@ TEST(Discoverer, EmptyDataSet) {
 }
 
 TEST(Discoverer, NotConvergedWhenNothingScores) {
-  DataSet data = one_column(5, [](double) { return std::nan(""); });
+  DataSet data = grid_data(5, [](double) { return std::nan(""); });
   auto result = Discoverer{}.fit(data);
   ASSERT_FALSE(result.has_value());
   EXPECT_EQ(result.error().display(), "not converged: no finite-scoring candidate expression found");
 }
 
 TEST(Discoverer, RecoversExpExactly) {
-  DataSet data = one_column(50, [](double v) { return std::exp(v); });
+  DataSet data = grid_data(50, [](double v) { return std::exp(v); });
   Discoverer config;
   config.max_depth = 1;
   auto result = config.fit(data);
@@ -65,7 +59,7 @@ TEST(Discoverer, RecoversExpExactly) {
 
 TEST(Discoverer, EqualErrorsKeepTopologyOrderAndMseDividesByRows) {
   // y = 1: the leaf 1 is exact, and eval_one divides by the row count.
-  DataSet data = one_column(4, [](double) { return 1.0; });
+  DataSet data = grid_data(4, [](double) { return 1.0; });
   xt::xtensor<double, 1> y = data.y;
   const auto columns = kvel_core::forest::FeedColumns::from_matrix(data.x);
   auto scored = kvel_core::discoverer::eval_one(tamrix::tree::EmlTree::from_node(tamrix::tree::EmlNode::one()),

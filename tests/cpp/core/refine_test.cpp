@@ -9,6 +9,7 @@
 
 #include "core/fit.hpp"
 #include "helpers/eml_parse.hpp"
+#include "helpers/grid_data.hpp"
 
 namespace {
 
@@ -22,13 +23,7 @@ using tamrix::tree::EmlNode;
 using tamrix::tree::EmlTree;
 
 DataSet exp_data(std::size_t rows) {
-  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({rows, 1});
-  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({rows});
-  for (std::size_t i = 0; i < rows; ++i) {
-    x(i, 0) = 0.5 + 2.5 * static_cast<double>(i) / static_cast<double>(rows - 1);
-    y(i) = std::exp(x(i, 0)) - 2.5;
-  }
-  return std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
+  return kvel_test::grid_data(rows, [](double v) { return std::exp(v) - 2.5; });
 }
 
 std::vector<std::pair<double, std::size_t>> in_order(std::size_t count) {
