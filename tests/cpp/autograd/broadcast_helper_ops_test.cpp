@@ -41,7 +41,6 @@ void check(const Row& row) {
 }
 
 TEST(BroadcastHelpers, InferBinOpShape) {
-  const std::string rank = "InferBinOpShape: rank of lhs and rhs must match.";
   const Row rows[] = {
       {"[1] with [2, 3]", &kInfer, vec({1}), vec({2, 3}), vec({2, 3})},
       {"[2, 3] with []", &kInfer, vec({2, 3}), vec({}), vec({2, 3})},
@@ -51,8 +50,11 @@ TEST(BroadcastHelpers, InferBinOpShape) {
       {"1 against 5", &kInfer, vec({1, 3}), vec({5, 3}), vec({5, 3})},
       {"[1] and [1] copy rhs", &kInfer, vec({1}), vec({1}), vec({1})},
       {"scalar-like rhs copies lhs with its unknowns", &kInfer, vec({-1, 3}), vec({1}), vec({-1, 3})},
-      {"rank mismatch", &kInfer, vec({2, 3}), vec({4}), {}, rank},
-      {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), {}, rank},
+      // Different ranks align their trailing axes, as NumPy broadcasts.
+      {"[2, 3] with [3]", &kInfer, vec({2, 3}), vec({3}), vec({2, 3})},
+      {"[3] with [4, 2, 3]", &kInfer, vec({3}), vec({4, 2, 3}), vec({4, 2, 3})},
+      {"leading unknowns stay unknown", &kInfer, vec({-1, 2, 3}), vec({1, 3}), vec({-1, 2, 3})},
+      {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), vec({2, 3})},
   };
   for (const Row& row : rows) check(row);
 }

@@ -102,9 +102,39 @@ TEST(Slicing, GatherGrad) {
   EXPECT_TRUE(same_array(compute1(ops::GatherGrad(1), {vec({1}), p, vec({1, 2, 3})}),
                          make({3, 2}, {0, 1, 0, 2, 0, 3})));
   EXPECT_EQ(fatal_message([&] { compute1(ops::GatherGrad(0), {vec({0}), p, vec({1, 2, 3})}); }), "Operation failed");
-  EXPECT_EQ(fatal_message([&] { compute1(ops::GatherGrad(0), {vec({1e19}), p, vec({1, 2})}); }), "Operation failed");
+  EXPECT_EQ(fatal_message([&] { compute1(ops::GatherGrad(0), {vec({1e19}), p, vec({1, 2})}); }),
+            "index out of bounds: index 10000000000000000000 on an axis of length 3");
   EXPECT_NE(fatal_message([&] { compute1(ops::GatherGrad(0), {vec({3}), p, vec({1, 2})}); }), "");
-  EXPECT_NE(fatal_message([&] { compute1(ops::GatherGrad(0), {vec({-4}), p, vec({1, 2})}); }), "");
+  EXPECT_NE(fatal_message([&] { compute1(ops::GatherGrad(0, false), {vec({-1}), p, vec({1, 2})}); }), "");
+}
+
+// The gradient lands where Gather read: the indices are normalised once, as
+// the forward pass does it, and then truncated.
+TEST(Slicing, GatherGradReadsIndicesAsGatherDoes) {
+  const Array p = make({3, 2}, {1, 2, 3, 4, 5, 6});
+  const struct {
+    const char* label;
+    double index;
+    bool normalize;
+  } rows[] = {
+      {"-1.5 reads position 1", -1.5, true},
+      {"-5 reads position 0", -5, true},
+      {"-4 reads position 0", -4, true},
+      {"-0.5 reads position 2", -0.5, true},
+      {"-0.5 without normalising reads position 0", -0.5, false},
+      {"1.7 reads position 1", 1.7, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    const Array picked = compute1(ops::Gather(0, row.normalize), {vec({row.index}), p});
+    ASSERT_EQ(picked.size(), 2u);
+    const Array spread = compute1(ops::GatherGrad(0, row.normalize), {vec({row.index}), p, make({1, 2}, {1, 1})});
+    // The row that received the gradient is the row that was read.
+    for (std::size_t r = 0; r < 3; ++r) {
+      const bool read = p.data()[2 * r] == picked.data()[0];
+      EXPECT_EQ(spread.data()[2 * r], read ? 1.0 : 0.0) << "row " << r;
+    }
+  }
 }
 
 }  // namespace
