@@ -26,7 +26,8 @@ op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const 
   const Array& rhs = ctx.input(1);
   const std::vector<std::size_t> lhs_sizes = sh::shape_to_sizes(lhs);
   if (sh::is_scalar_like(as_extents(lhs_sizes))) {
-    ctx.append_output(rhs);
+    // [1] against [] keeps its axis, as NumPy's broadcast does.
+    ctx.append_output(rhs.size() == 0 ? lhs : rhs);
     return op::ok();
   }
   if (sh::is_scalar_like(as_extents(sh::shape_to_sizes(rhs)))) {

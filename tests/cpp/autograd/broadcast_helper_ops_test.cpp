@@ -58,6 +58,8 @@ TEST(BroadcastHelpers, InferBinOpShape) {
       {"[3] with [4, 2, 3]", &kInfer, vec({3}), vec({4, 2, 3}), vec({4, 2, 3})},
       {"leading unknowns stay unknown", &kInfer, vec({-1, 2, 3}), vec({1, 3}), vec({-1, 2, 3})},
       {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), vec({2, 3})},
+      {"[1] with [] keeps the axis", &kInfer, vec({1}), vec({}), vec({1})},
+      {"[] with [1] keeps the axis", &kInfer, vec({}), vec({1}), vec({1})},
   };
   for (const Row& row : rows) check(row);
 }

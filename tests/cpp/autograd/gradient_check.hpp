@@ -39,12 +39,17 @@ using gradix_autograd::tensor::Tensor;
 
 inline std::string feed_name(std::size_t i) { return "x" + std::to_string(i); }
 
-// The value of `t` with the sources fed `values`, or nothing when it fails.
-inline std::optional<Array> value_of(Context& ctx, const Tensor& t, const std::vector<Array>& values) {
+// The value of `t` with the sources fed `values`, or nothing when it fails
+// (with the error's text in `error`).
+inline std::optional<Array> value_of(Context& ctx, const Tensor& t, const std::vector<Array>& values,
+                                     std::string* error = nullptr) {
   gradix_autograd::evaluation::Evaluator e(ctx);
   for (std::size_t i = 0; i < values.size(); ++i) e.feed(feed_name(i), values[i]);
   auto got = e.eval(t);
-  if (!got) return std::nullopt;
+  if (!got) {
+    if (error != nullptr) *error = got.error().debug();
+    return std::nullopt;
+  }
   return std::move(*got);
 }
 
@@ -95,8 +100,9 @@ inline void compare(Context& ctx, const std::vector<Tensor>& grads, const Tensor
                     const std::vector<Array>& inputs, double h, double tolerance) {
   ASSERT_EQ(grads.size(), inputs.size());
   for (std::size_t i = 0; i < inputs.size(); ++i) {
-    const std::optional<Array> g = value_of(ctx, grads[i], inputs);
-    ASSERT_TRUE(g.has_value()) << "gradient of input " << i << " fails to evaluate";
+    std::string error;
+    const std::optional<Array> g = value_of(ctx, grads[i], inputs, &error);
+    ASSERT_TRUE(g.has_value()) << "gradient of input " << i << " fails to evaluate: " << error;
     ASSERT_EQ(g->shape(), inputs[i].shape()) << "input " << i;
     for (std::size_t j = 0; j < inputs[i].size(); ++j) {
       std::vector<Array> plus = inputs;
