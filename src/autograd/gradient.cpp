@@ -243,16 +243,13 @@ std::optional<Tensor> row_gradient(Rule rule, const VisitedNode& node, std::size
     }
     case Rule::kSoftmax:
     case Rule::kCheckpoint:
-    case Rule::kAddN:
     case Rule::kCustomActivation:
     case Rule::kConstantSource:
       return gy;
     case Rule::kSqueeze:
-      if (i != 0) return std::nullopt;
-      return tensor_ops::expand_dims(gy, input_at(node, 1));
     case Rule::kExpandDims:
-      if (i != 0) return std::nullopt;
-      return tensor_ops::squeeze(gy, input_at(node, 1));
+      // Only axes of extent 1 come or go, so reshaping gy back to the
+      // input's shape undoes either, whatever the axes' signs.
     case Rule::kReshape: {
       if (i != 0) return std::nullopt;
       const Tensor target = tensor_ops::shape(input_at(node, 0));
@@ -347,7 +344,7 @@ GradientStore compute_gradients(std::span<const Tensor> ys, std::span<const Tens
     if (entry.gradients.size() > 1) {
       // The list keeps only the sum, so a later read of it sees each
       // contribution once.
-      const Tensor sum = tensor_ops::reduction::add_n(entry.gradients);
+      const Tensor sum = tensor_ops::reduction::add_n_of_one_shape(entry.gradients);
       entry.gradients.assign(1, sum);
     }
     const Tensor gy = entry.gradients.at(0);
@@ -405,7 +402,7 @@ std::vector<tensor::Tensor> grad(std::span<const tensor::Tensor> ys, std::span<c
         const std::vector<double> zeros(n, 0.0);
         result.push_back(tensor::from_vec(zeros, sizes, x.graph()));
       } else {
-        result.push_back(reduction::add_n(entry->gradients));
+        result.push_back(reduction::add_n_of_one_shape(entry->gradients));
       }
       continue;
     }

@@ -154,7 +154,8 @@ constexpr bool builds_linear_algebra(Rule r) {
 // used instead: the binary rows hand a broadcast operand the unreduced
 // gradient; the broadcast-helper and reduce-gradient rows pass gy on in the
 // wrong shape; the axis reductions spread gy as if every axis were summed
-// (no division for a mean, no product rule); and an unmatched name passes gy
+// (no division for a mean, no product rule); the n-ary sum hands a broadcast
+// summand the unreduced gradient; and an unmatched name passes gy
 // on unchanged (exp, ln, pow, the clip's maximum and minimum, ...).
 constexpr bool uses_own_grad(Rule r) {
   switch (r) {
@@ -165,6 +166,7 @@ constexpr bool uses_own_grad(Rule r) {
     case Rule::kMaybeReduceSum:
     case Rule::kReduceGrad:
     case Rule::kReduceAxes:
+    case Rule::kAddN:
     case Rule::kUnmatched:
       return true;
     default:
@@ -196,6 +198,7 @@ inline constexpr ExpectedRule kExpectedRules[] = {
     {on::kReduceSum, Rule::kReduceAxes},
     {on::kReduceMean, Rule::kReduceAxes},
     {on::kReduceProd, Rule::kReduceAxes},
+    {on::kExclusiveProd, Rule::kUnmatched},
     {on::kMatMul, Rule::kMatMul},
     {on::kMatrixInverseOp, Rule::kMatrixInverse},
     {on::kSqueeze, Rule::kSqueeze},

@@ -4,6 +4,7 @@
 
 #include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/tensor_ops/dot_ops.hpp"
 #include "autograd/tensor_ops/kronecker_ops.hpp"
 #include "autograd/tensor_ops/linalg_ops.hpp"
 #include "autograd/tensor_ops/linear_algebra.hpp"
@@ -44,23 +45,19 @@ std::optional<Tensor> linear_algebra_rule_gradient(Rule rule, const VisitedNode&
   const Tensor& gy = node.gy;
   switch (rule) {
     case Rule::kMatMul: {
-      if (i == 0) {
-        const Tensor t = transposed(y.get_backprop_input(1));
-        return la::matmul(gy, t);
-      }
-      const Tensor t = transposed(y.get_backprop_input(0));
-      return la::matmul(t, gy);
+      // An operator of another type that meets the rule multiplies plainly.
+      const auto* product = dynamic_cast<const tensor_ops::dot_ops::MatMul*>(&node.op);
+      const bool transpose_a = product != nullptr && product->transpose_a;
+      const bool transpose_b = product != nullptr && product->transpose_b;
+      return tensor_ops::dot_ops::input_gradient(transpose_a, transpose_b, gy, y.get_backprop_input(0),
+                                                 y.get_backprop_input(1), i);
     }
     case Rule::kExtractDiag:
       return la::diag(gy);
     case Rule::kTrace:
       return backward_node(tensor_ops::linalg_ops::TraceBackwardOp{}, y.get_backprop_input(0), gy);
-    case Rule::kMatrixInverse: {
-      const Tensor t = transposed(y);
-      const Tensor u = la::matmul(t, gy);
-      const Tensor v = la::matmul(u, t);
-      return ar::neg(v);
-    }
+    case Rule::kMatrixInverse:
+      return la::inverse_gradient(y, gy);
     case Rule::kDeterminant: {
       const Tensor inverse = la::matrix_inverse(y.get_backprop_input(i));
       const Tensor w = transposed(inverse);

@@ -44,6 +44,7 @@ inline constexpr std::string_view kReduceMean = "gradix_autograd::tensor_ops::re
 inline constexpr std::string_view kReduceProd = "gradix_autograd::tensor_ops::reduction_ops::ReduceProd";
 inline constexpr std::string_view kReduceGradCommon =
     "gradix_autograd::tensor_ops::reduction_ops::ReduceGradCommon";
+inline constexpr std::string_view kExclusiveProd = "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProd";
 inline constexpr std::string_view kScalar = "gradix_autograd::tensor_ops::const_gen_ops::Scalar<f64>";
 inline constexpr std::string_view kConvertToTensor =
     "gradix_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>";
@@ -77,7 +78,7 @@ struct OpNameEntry {
 
 // Every operator type with the name it reports, in declaration order;
 // KroneckerGradOp has two rows.
-inline constexpr std::array<OpNameEntry, 51> kAllOpNames{{
+inline constexpr std::array<OpNameEntry, 52> kAllOpNames{{
     {"AddOp", kAddOp},
     {"SubOp", kSubOp},
     {"MulOp", kMulOp},
@@ -110,6 +111,7 @@ inline constexpr std::array<OpNameEntry, 51> kAllOpNames{{
     {"ReduceMean", kReduceMean},
     {"ReduceProd", kReduceProd},
     {"ReduceGradCommon", kReduceGradCommon},
+    {"ExclusiveProd", kExclusiveProd},
     {"Scalar", kScalar},
     {"ConvertToTensor", kConvertToTensor},
     {"Variable", kVariable},

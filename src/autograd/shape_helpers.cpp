@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "support/panic.hpp"
 
@@ -20,13 +21,24 @@ std::string format_list(std::span<const T> values) {
   return out;
 }
 
-std::size_t element_count(Extents shape) {
+}  // namespace
+
+std::optional<std::size_t> checked_element_count(Extents shape) {
   std::size_t n = 1;
-  for (std::size_t e : shape) n *= e;
+  for (const std::size_t e : shape) {
+    if (__builtin_mul_overflow(n, e, &n)) return std::nullopt;
+  }
+  std::size_t bytes = 0;
+  if (__builtin_mul_overflow(n, sizeof(double), &bytes) ||
+      bytes > static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
+    return std::nullopt;
+  }
   return n;
 }
 
-}  // namespace
+std::string too_many_elements(Extents shape) {
+  return "an array of shape " + format_shape(shape) + " has more elements than can be addressed";
+}
 
 std::string format_shape(Extents shape) { return format_list(shape); }
 std::string format_dims(std::span<const std::int64_t> dims) { return format_list(dims); }
@@ -66,7 +78,10 @@ void fail_co_broadcast(Extents a, Extents b) {
   kvel_support::panic("Cannot co-broadcast shapes " + format_shape(a) + " and " + format_shape(b));
 }
 
-Array make_array(Extents shape) { return Array(ArrayShape(shape.begin(), shape.end())); }
+Array make_array(Extents shape) {
+  if (!checked_element_count(shape)) kvel_support::panic(too_many_elements(shape));
+  return Array(ArrayShape(shape.begin(), shape.end()));
+}
 
 Array make_scalar(double value) {
   Array out = make_array({});
@@ -86,7 +101,8 @@ std::vector<std::size_t> broadcast_strides(Extents operand, Extents out) {
 }
 
 std::optional<Array> reshaped(const Array& x, Extents shape) {
-  if (element_count(shape) != x.size()) return std::nullopt;
+  const std::optional<std::size_t> count = checked_element_count(shape);
+  if (!count || *count != x.size()) return std::nullopt;
   Array out = make_array(shape);
   std::copy(x.data(), x.data() + x.size(), out.data());
   return out;

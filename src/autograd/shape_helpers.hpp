@@ -26,7 +26,15 @@ bool broadcasts_to(Extents from, Extents to);
 // has two different extents neither of which is 1.
 std::optional<ArrayShape> co_broadcast_shape(Extents a, Extents b);
 
-// A new array of the given shape, elements uninitialised.
+// The element count of `shape`, or nothing when the count or its size in
+// bytes overflows (such an array cannot exist).
+std::optional<std::size_t> checked_element_count(Extents shape);
+// The text of that failure: "an array of shape [..] has more elements than
+// can be addressed".
+std::string too_many_elements(Extents shape);
+
+// A new array of the given shape, elements uninitialised; a shape whose
+// element count overflows is a fatal error (too_many_elements).
 Array make_array(Extents shape);
 // A 0-d array holding `value`.
 Array make_scalar(double value);

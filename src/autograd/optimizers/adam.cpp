@@ -1,6 +1,8 @@
 #include "autograd/optimizers/adam.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "autograd/grad_context.hpp"
@@ -203,8 +205,13 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   for (evaluation::Feed& feed : feeder.feeds) evaluator.feed(std::move(feed.key), *feed.value);
   const std::vector<evaluation::EvalResult> gradients = evaluator.run();
 
+  // Every step is computed from the stored state before anything is written,
+  // and each parameter is written once: a parameter listed twice takes one
+  // step, the one of its last listing (as its last write did before).
   const AdamOp op(alpha, eps, b1, b2);
-  for (std::size_t i = 0; i < gradients.size() && i < steps.size(); ++i) {
+  const std::size_t count = std::min(gradients.size(), steps.size());
+  std::vector<std::optional<std::vector<Array>>> results(count);
+  for (std::size_t i = 0; i < count; ++i) {
     if (!gradients[i]) continue;
     const Step& s = steps[i];
     if (s.param >= env.num_variables()) continue;
@@ -215,7 +222,15 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
     const Array* inputs[] = {&p, &*gradients[i], &m, &v, &t};
     op::ComputeContext compute(inputs);
     if (!op.compute(compute)) continue;
-    std::vector<Array>& out = compute.outputs();
+    results[i] = std::move(compute.outputs());
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!results[i]) continue;
+    const Step& s = steps[i];
+    bool listed_later = false;
+    for (std::size_t j = i + 1; j < count && !listed_later; ++j) listed_later = results[j] && steps[j].param == s.param;
+    if (listed_later) continue;
+    std::vector<Array>& out = *results[i];
     *env.write(s.param) = std::move(out[0]);
     *env.write(s.m) = std::move(out[2]);
     *env.write(s.v) = std::move(out[3]);

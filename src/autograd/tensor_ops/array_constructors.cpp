@@ -1,9 +1,11 @@
 #include "autograd/tensor_ops/array_constructors.hpp"
 
+#include <algorithm>
 #include <optional>
 
 #include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
+#include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "autograd/tensor_ops/slicing_ops.hpp"
 
 namespace gradix_autograd::tensor_ops {
@@ -22,13 +24,34 @@ Tensor shape(const Tensor& x) {
   return TensorBuilder(graph).append_input(x, false).set_differentiable(false).build(array_ops::Shape{});
 }
 
-Tensor reshape(const Tensor& x, const Tensor& s) {
-  return TensorBuilder(x.graph()).append_input(x, false).append_input(s, false).set_shape(s).build(array_ops::Reshape{});
+namespace {
+
+// Whether the shape tensor s is a constant with an extent left to infer (a
+// negative entry): such a tensor is no shape of the result.
+bool infers_an_extent(const Tensor& s) {
+  const graph::NodesView nodes = s.graph().nodes();
+  const auto* constant = dynamic_cast<const const_gen_ops::ConvertToTensor*>(nodes[s.id()].op.get());
+  if (constant == nullptr) return false;
+  const Array& dims = constant->array;
+  return std::any_of(dims.data(), dims.data() + dims.size(), [](double d) { return d < 0.0; });
 }
+
+// Reshape over (x, s), with s as the hint when it is the result's shape.
+Tensor reshape_node(const Tensor& x, const Tensor& s) {
+  const bool known = !infers_an_extent(s);
+  TensorBuilder builder(x.graph());
+  builder.append_input(x, false).append_input(s, false);
+  if (known) builder.set_shape(s);
+  return builder.build(array_ops::Reshape{});
+}
+
+}  // namespace
+
+Tensor reshape(const Tensor& x, const Tensor& s) { return reshape_node(x, s); }
 
 Tensor flatten(const Tensor& x) {
   const Tensor s = tensor::as_tensor(std::array<std::int32_t, 1>{-1}, x.graph());
-  return TensorBuilder(x.graph()).append_input(x, false).append_input(s, false).set_shape(s).build(array_ops::Reshape{});
+  return reshape_node(x, s);
 }
 
 Tensor squeeze(const Tensor& x, const Tensor& axes) {

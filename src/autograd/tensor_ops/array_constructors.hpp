@@ -16,9 +16,11 @@ using tensor::Tensor;
 // non-differentiable Shape node over x. Nothing is cached.
 Tensor shape(const Tensor& x);
 
-// Reshape over (x, s), with s as the shape hint.
+// Reshape over (x, s), with s as the shape hint unless s is a constant with
+// an extent to infer (-1): then the node has no hint, and shape() of it
+// reads the evaluated shape.
 Tensor reshape(const Tensor& x, const Tensor& s);
-// A constant [-1] first, then Reshape over (x, it) with it as the hint.
+// A constant [-1] first, then Reshape over (x, it), without a hint.
 Tensor flatten(const Tensor& x);
 Tensor squeeze(const Tensor& x, const Tensor& axes);
 Tensor expand_dims(const Tensor& x, const Tensor& axes);

@@ -24,15 +24,6 @@ constexpr const char* kConversionFailed = "Operation failed";
                       std::to_string(bound) + " axes");
 }
 
-// The element count of `sizes`, or nothing when it overflows.
-std::optional<std::size_t> checked_count(const std::vector<std::size_t>& sizes) {
-  std::size_t n = 1;
-  for (const std::size_t e : sizes) {
-    if (__builtin_mul_overflow(n, e, &n)) return std::nullopt;
-  }
-  return n;
-}
-
 // Axes read as signed integers, in row-major order.
 std::vector<std::int64_t> signed_axes(const Array& axes) {
   std::vector<std::int64_t> out(axes.size());
@@ -70,7 +61,7 @@ op::OpResult array_ops::Reshape::compute(op::ComputeContext& ctx) const {
     if (known == 0) kvel_support::panic("attempt to divide by zero");
     sizes[i] = x.size() / known;
   }
-  const std::optional<std::size_t> count = checked_count(sizes);
+  const std::optional<std::size_t> count = sh::checked_element_count(Extents(sizes));
   if (!count || *count != x.size()) {
     return kvel_support::unexpected(error::OpError::incompatible_shape(
         "reshape failed: " + sh::format_shape(extents_of(x)) + " vs " + sh::format_shape(Extents(sizes))));
@@ -199,9 +190,6 @@ op::OpResult array_ops::AddN::compute(op::ComputeContext& ctx) const {
 // A shape carries no gradient.
 void array_ops::Shape::grad(op::GradientContext& ctx) const { ctx.set_input_grad(0, std::nullopt); }
 
-// Every summand receives the whole gradient.
-void array_ops::AddN::grad(op::GradientContext& ctx) const {
-  for (std::size_t i = 0; i < ctx.num_inputs(); ++i) ctx.set_input_grad(i, ctx.output_grad());
-}
+
 
 }  // namespace gradix_autograd::tensor_ops

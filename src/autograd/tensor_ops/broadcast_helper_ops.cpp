@@ -26,20 +26,31 @@ op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const 
   const Array& rhs = ctx.input(1);
   const std::vector<std::size_t> lhs_sizes = sh::shape_to_sizes(lhs);
   if (sh::is_scalar_like(as_extents(lhs_sizes))) {
-    ctx.append_output(rhs);
+    // [1] against [] keeps its axis, as NumPy's broadcast does.
+    ctx.append_output(rhs.size() == 0 ? lhs : rhs);
     return op::ok();
   }
   if (sh::is_scalar_like(as_extents(sh::shape_to_sizes(rhs)))) {
     ctx.append_output(lhs);
     return op::ok();
   }
-  if (lhs.size() != rhs.size()) {
-    return kvel_support::unexpected(error::OpError::incompatible_shape("InferBinOpShape: rank of lhs and rhs must match."));
-  }
-  Array out = sh::make_array(ArrayShape{lhs.size()});
-  for (std::size_t i = 0; i < lhs.size(); ++i) {
-    const double a = lhs.data()[i];
-    const double b = rhs.data()[i];
+  // Trailing axes are aligned; the leading axes of the longer shape have no
+  // partner and are taken as they are.
+  const std::size_t rank = std::max(lhs.size(), rhs.size());
+  const std::size_t lead_lhs = rank - lhs.size();
+  const std::size_t lead_rhs = rank - rhs.size();
+  Array out = sh::make_array(ArrayShape{rank});
+  for (std::size_t i = 0; i < rank; ++i) {
+    if (i < lead_lhs) {
+      out.data()[i] = rhs.data()[i - lead_rhs];
+      continue;
+    }
+    if (i < lead_rhs) {
+      out.data()[i] = lhs.data()[i - lead_lhs];
+      continue;
+    }
+    const double a = lhs.data()[i - lead_lhs];
+    const double b = rhs.data()[i - lead_rhs];
     double e;
     if (a < 0.0) {
       e = b < 0.0 ? a : b;
@@ -64,6 +75,9 @@ op::OpResult binary_ops::MaybeBroadcast::compute(op::ComputeContext& ctx) const 
   const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
   const Array& x = ctx.input(0);
   const Extents target_extents = as_extents(target);
+  if (!sh::checked_element_count(target_extents)) {
+    return kvel_support::unexpected(error::OpError::incompatible_shape(sh::too_many_elements(target_extents)));
+  }
   if (sh::same_shape(extents_of(x), target_extents)) {
     ctx.append_output(x);
     return op::ok();

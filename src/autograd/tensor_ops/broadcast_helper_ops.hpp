@@ -8,8 +8,10 @@
 
 namespace gradix_autograd::tensor_ops::array_ops {
 
-// Inputs: the shapes of the left and right operands. Output: the result shape;
-// a negative (unknown) extent defers to a known one.
+// Inputs: the shapes of the left and right operands. Output: the result shape
+// by NumPy's rule (trailing axes aligned, the shorter shape's missing leading
+// axes taken from the longer); a negative (unknown) extent defers to a known
+// one.
 class InferBinOpShape final : public op::NamedOp<InferBinOpShape> {
  public:
   static constexpr std::string_view kName = op_names::kInferBinOpShape;

@@ -6,6 +6,8 @@
 #include <optional>
 
 #include "autograd/grad_context.hpp"
+#include "autograd/tensor_ops/array_constructors.hpp"
+#include "autograd/tensor_ops/linear_algebra.hpp"
 #include "autograd/ndarray_ext.hpp"
 #include "autograd/shape_helpers.hpp"
 
@@ -89,14 +91,29 @@ op::OpResult MatMul::compute(op::ComputeContext& ctx) const {
   return op::ok();
 }
 
+tensor::Tensor input_gradient(bool transpose_a, bool transpose_b, const tensor::Tensor& gy, const tensor::Tensor& a,
+                              const tensor::Tensor& b, std::size_t i) {
+  // The operands keep their sides, so a vector is promoted as in the
+  // forward product (a row on the left, a column on the right).
+  const bool first = i == 0;
+  tensor::TensorBuilder builder(gy.graph());
+  if (first) {
+    builder.append_input(gy, false).append_input(b, false);
+  } else {
+    builder.append_input(a, false).append_input(gy, false);
+  }
+  tensor::Tensor g = first ? builder.build(MatMul(false, !transpose_b)) : builder.build(MatMul(!transpose_a, false));
+  if (first ? transpose_a : transpose_b) g = linear_algebra::transpose(g, {1, 0});
+  const tensor::Tensor target = shape(first ? a : b);
+  return reshape(g, target);
+}
+
 void MatMul::grad(op::GradientContext& ctx) const {
   const tensor::Tensor& gy = ctx.output_grad();
   const tensor::Tensor& x0 = ctx.input(0);
   const tensor::Tensor& x1 = ctx.input(1);
-  const tensor::Tensor gx0 =
-      tensor::TensorBuilder(ctx.graph()).append_input(gy, false).append_input(x1, false).build(MatMul(false, true));
-  const tensor::Tensor gx1 =
-      tensor::TensorBuilder(ctx.graph()).append_input(x0, false).append_input(gy, false).build(MatMul(true, false));
+  const tensor::Tensor gx0 = input_gradient(transpose_a, transpose_b, gy, x0, x1, 0);
+  const tensor::Tensor gx1 = input_gradient(transpose_a, transpose_b, gy, x0, x1, 1);
   ctx.set_input_grad(0, gx0);
   ctx.set_input_grad(1, gx1);
 }

@@ -11,7 +11,7 @@ class DiagOp final : public op::NamedOp<DiagOp> {
  public:
   static constexpr std::string_view kName = op_names::kDiagOp;
   op::OpResult compute(op::ComputeContext& ctx) const override;
-  // The diagonal of gy, evaluated at once and handed back as a constant.
+  // The diagonal of gy, built as graph nodes.
   void grad(op::GradientContext& ctx) const override;
 };
 

@@ -29,4 +29,11 @@ Tensor transpose(const Tensor& x, const std::array<std::int32_t, 2>& axes) {
   return builder.append_input(permutation, false).build(math_ops::Transpose(false));
 }
 
+Tensor inverse_gradient(const Tensor& y, const Tensor& gy) {
+  const Tensor t = transpose(y, {1, 0});
+  const Tensor u = matmul(t, gy);
+  const Tensor v = matmul(u, t);
+  return arithmetic::neg(v);
+}
+
 }  // namespace gradix_autograd::tensor_ops::linear_algebra

@@ -22,4 +22,8 @@ Tensor matmul(const Tensor& a, const Tensor& b);
 // The constant permutation `axes` first, then Transpose over (x, it).
 Tensor transpose(const Tensor& x, const std::array<std::int32_t, 2>& axes);
 
+// The gradient of an inverse y = x⁻¹ given y's gradient gy: −(yᵀ·gy·yᵀ),
+// built as t = transpose(y), matmul(t, gy), matmul(that, t), neg.
+Tensor inverse_gradient(const Tensor& y, const Tensor& gy);
+
 }  // namespace gradix_autograd::tensor_ops::linear_algebra

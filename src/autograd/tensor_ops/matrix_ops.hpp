@@ -12,7 +12,7 @@ class MatrixInverseOp final : public op::NamedOp<MatrixInverseOp> {
  public:
   static constexpr std::string_view kName = op_names::kMatrixInverseOp;
   op::OpResult compute(op::ComputeContext& ctx) const override;
-  // −(Yᵀ·G·Yᵀ), evaluated at once and handed back as a constant.
+  // −(Yᵀ·G·Yᵀ), built as graph nodes.
   void grad(op::GradientContext& ctx) const override;
 };
 

@@ -22,14 +22,21 @@ Tensor reduced_to(const Tensor& operand, const Tensor& g, graph::Graph& graph) {
   return binary_ops::maybe_reduce(target, g, graph);
 }
 
-// The input that supplied the extreme value takes gy (both where they tie).
+// The input that supplied the extreme value takes gy; where the two tie, the
+// first input takes it all, so the two parts always add up to gy. Each part
+// is summed down to its input's shape.
 void extremum_grad(op::GradientContext& ctx) {
   const Tensor& gy = ctx.output_grad();
   const Tensor& y = ctx.output();
-  const Tensor mask0 = ar::equal(ctx.input(0), y);
-  const Tensor g0 = ar::mul(mask0, gy);
-  const Tensor mask1 = ar::equal(ctx.input(1), y);
-  const Tensor g1 = ar::mul(mask1, gy);
+  const Tensor& x0 = ctx.input(0);
+  const Tensor& x1 = ctx.input(1);
+  const Tensor mask0 = ar::equal(x0, y);
+  const Tensor part0 = ar::mul(mask0, gy);
+  const Tensor g0 = reduced_to(x0, part0, ctx.graph());
+  const Tensor one = scalar(ctx.graph(), 1.0);
+  const Tensor mask1 = ar::sub(one, mask0);
+  const Tensor part1 = ar::mul(mask1, gy);
+  const Tensor g1 = reduced_to(x1, part1, ctx.graph());
   ctx.set_input_grad(0, g0);
   ctx.set_input_grad(1, g1);
 }
@@ -37,6 +44,11 @@ void extremum_grad(op::GradientContext& ctx) {
 }  // namespace
 
 void binary_ops::AddOp::grad(op::GradientContext& ctx) const {
+  // With one input the sum is the constant [[0]]: nothing flows back.
+  if (ctx.num_inputs() < 2) {
+    ctx.set_input_grad(0, std::nullopt);
+    return;
+  }
   const Tensor& gy = ctx.output_grad();
   const Tensor g0 = reduced_to(ctx.input(0), gy, ctx.graph());
   const Tensor g1 = reduced_to(ctx.input(1), gy, ctx.graph());
@@ -47,6 +59,11 @@ void binary_ops::AddOp::grad(op::GradientContext& ctx) const {
 void binary_ops::SubOp::grad(op::GradientContext& ctx) const {
   const Tensor& gy = ctx.output_grad();
   const Tensor g0 = reduced_to(ctx.input(0), gy, ctx.graph());
+  // With one input the difference is x0 − 0.
+  if (ctx.num_inputs() < 2) {
+    ctx.set_input_grad(0, g0);
+    return;
+  }
   const Tensor reduced1 = reduced_to(ctx.input(1), gy, ctx.graph());
   const Tensor g1 = ar::neg(reduced1);
   ctx.set_input_grad(0, g0);

@@ -18,8 +18,12 @@ Tensor reduce_mean(const Tensor& x);
 // ReduceProd over (x, it).
 Tensor reduce_prod(const Tensor& x, std::array<std::int32_t, 1> axes, bool keep_dims);
 // One tensor: itself, no node. Several: one AddN node over all of them in
-// order, whose hint is shape(xs[0]) (built after the inputs are checked).
-// An empty list is a fatal error.
+// order, whose hint is the co-broadcast of their shapes: shape(xs[0]), then
+// for each further x infer_bin_opshape(hint, shape(x)) (built after the
+// inputs are checked). An empty list is a fatal error.
 Tensor add_n(std::span<const Tensor> xs);
+// The same for tensors that share one shape (the contributions to one
+// gradient): the hint is shape(xs[0]) alone.
+Tensor add_n_of_one_shape(std::span<const Tensor> xs);
 
 }  // namespace gradix_autograd::tensor_ops::reduction

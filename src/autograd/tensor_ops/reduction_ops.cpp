@@ -6,6 +6,7 @@
 
 #include "autograd/ndarray_ext_axes.hpp"
 #include "autograd/shape_helpers.hpp"
+#include "autograd/strided_walk.hpp"
 #include "support/panic.hpp"
 
 namespace gradix_autograd::tensor_ops::reduction_ops {
@@ -41,6 +42,10 @@ Array reduce_over_axes(const Array& x, std::vector<std::size_t> axes, bool keep_
     current = &work;
   }
   return work;
+}
+
+op::OpResult too_many_elements(const std::vector<std::size_t>& shape) {
+  return kvel_support::unexpected(error::OpError::incompatible_shape(sh::too_many_elements(Extents(shape))));
 }
 
 double sum_all(const Array& x) {
@@ -105,6 +110,7 @@ op::OpResult ReduceSumToScalar::compute(op::ComputeContext& ctx) const {
 op::OpResult ReduceSumToScalarGrad::compute(op::ComputeContext& ctx) const {
   const Array& gy = ctx.input(0);
   const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
+  if (!sh::checked_element_count(Extents(target))) return too_many_elements(target);
   if (gy.size() == 0) {
     kvel_support::panic("ReduceSumToScalarGrad: the gradient " + sh::format_shape(extents_of(gy)) +
                         " has no element to spread");
@@ -119,13 +125,17 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   const Array& gy = ctx.input(0);
   const std::vector<std::size_t> target = sh::shape_to_sizes(ctx.input(1));
   const Extents target_extents(target);
+  if (!sh::checked_element_count(target_extents)) return too_many_elements(target);
   if (sh::same_shape(extents_of(gy), target_extents)) {
     ctx.append_output(gy);
     return op::ok();
   }
   const Array* source = &gy;
   Array with_axes;
-  if (reinsert_axes || sh::is_scalar_like(extents_of(gy))) {
+  // The reduced axes go back in only while gy lacks them: a gy that kept
+  // them (keep_dims, including a [1] from a vector) already has the
+  // target's rank.
+  if ((reinsert_axes || sh::is_scalar_like(extents_of(gy))) && gy.dimension() < target.size()) {
     std::vector<std::size_t> axes = read_axes(ctx.input(2), sparse_axes, target.size());
     std::sort(axes.begin(), axes.end());
     std::vector<std::size_t> shape(gy.shape().begin(), gy.shape().end());
@@ -143,6 +153,50 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   }
   if (!sh::broadcasts_to(extents_of(*source), target_extents)) kvel_support::panic("Operation failed");
   ctx.append_output(sh::broadcast_to(*source, target_extents));
+  return op::ok();
+}
+
+op::OpResult ExclusiveProd::compute(op::ComputeContext& ctx) const {
+  const Array& x = ctx.input(0);
+  Array out = sh::make_array(extents_of(x));
+  std::fill(out.data(), out.data() + out.size(), 1.0);
+  std::vector<std::size_t> axes = read_axes(ctx.input(1), sparse_axes, x.dimension());
+  // The product leaves such an x as it is, so every element is alone.
+  if (sh::is_scalar_like(extents_of(x)) || axes.empty()) {
+    ctx.append_output(std::move(out));
+    return op::ok();
+  }
+  for (const std::size_t axis : axes) check_axis(axis, x.dimension());
+  std::sort(axes.begin(), axes.end());
+  axes.erase(std::unique(axes.begin(), axes.end()), axes.end());
+  const std::vector<std::ptrdiff_t> strides = strided::row_major_strides(extents_of(x));
+  std::vector<std::size_t> group_shape;
+  std::vector<std::ptrdiff_t> group_strides;
+  std::vector<std::size_t> outer_shape;
+  std::vector<std::ptrdiff_t> outer_strides;
+  for (std::size_t d = 0; d < x.dimension(); ++d) {
+    const bool reduced = std::binary_search(axes.begin(), axes.end(), d);
+    (reduced ? group_shape : outer_shape).push_back(x.shape()[d]);
+    (reduced ? group_strides : outer_strides).push_back(strides[d]);
+  }
+  std::vector<std::ptrdiff_t> members;
+  strided::walk(Extents(group_shape), group_strides, 0,
+                [&](std::size_t, std::ptrdiff_t offset) { members.push_back(offset); });
+  const double* src = x.data();
+  double* dst = out.data();
+  strided::walk(Extents(outer_shape), outer_strides, 0, [&](std::size_t, std::ptrdiff_t base) {
+    double before = 1.0;
+    for (const std::ptrdiff_t m : members) {
+      dst[base + m] = before;
+      before *= src[base + m];
+    }
+    double after = 1.0;
+    for (std::size_t k = members.size(); k-- > 0;) {
+      dst[base + members[k]] *= after;
+      after *= src[base + members[k]];
+    }
+  });
+  ctx.append_output(std::move(out));
   return op::ok();
 }
 

@@ -83,7 +83,7 @@ class ReduceSumToScalarGrad final : public op::NamedOp<ReduceSumToScalarGrad> {
 
 // Inputs: gy, a target shape, axes. Output: gy broadcast to the target, with
 // extent-1 axes first put back at the listed positions when `reinsert_axes`
-// is set (or gy is of shape [] or [1]).
+// is set (or gy is of shape [] or [1]) and gy has fewer axes than the target.
 class ReduceGradCommon final : public op::NamedOp<ReduceGradCommon> {
  public:
   static constexpr std::string_view kName = op_names::kReduceGradCommon;
@@ -92,6 +92,21 @@ class ReduceGradCommon final : public op::NamedOp<ReduceGradCommon> {
   void grad(op::GradientContext& ctx) const override;
 
   bool reinsert_axes;
+  bool sparse_axes;
+};
+
+// Inputs: x, axes (read as ReduceProd reads them). Output: x's shape, each
+// element the product of the other elements that the product over the axes
+// folds together with it (1.0 for an element alone in its group). Formed
+// from a running product from each side, so it is exact where x holds
+// zeros: the derivative of ReduceProd.
+class ExclusiveProd final : public op::NamedOp<ExclusiveProd> {
+ public:
+  static constexpr std::string_view kName = op_names::kExclusiveProd;
+  explicit ExclusiveProd(bool sparse_axes) : sparse_axes(sparse_axes) {}
+  op::OpResult compute(op::ComputeContext& ctx) const override;
+  void grad(op::GradientContext& ctx) const override;
+
   bool sparse_axes;
 };
 

@@ -42,18 +42,53 @@ void reduction_ops::ReduceSum::grad(op::GradientContext& ctx) const {
   ctx.set_input_grad(1, std::nullopt);
 }
 
+// The count divided by is the product of the reduced extents: picked from
+// x's shape at the listed axes, or for a mask (whose listed axes are
+// distinct) the element count of x over that of the mean.
 void reduction_ops::ReduceMean::grad(op::GradientContext& ctx) const {
   const Tensor spread = spread_over_reduced_axes(ctx, ctx.output_grad(), keep_dims, sparse_axes);
-  const Tensor extents = gather_common(shape(ctx.input(0)), ctx.input(1), 0);
-  const Tensor count = reduction::reduce_prod(extents, {0}, false);
+  const Tensor count = [&] {
+    if (sparse_axes) {
+      const Tensor x_count = reduction::reduce_prod(shape(ctx.input(0)), {0}, false);
+      const Tensor y_count = reduction::reduce_prod(shape(ctx.output()), {0}, false);
+      return arithmetic::div(x_count, y_count);
+    }
+    const Tensor extents = gather_common(shape(ctx.input(0)), ctx.input(1), 0);
+    return reduction::reduce_prod(extents, {0}, false);
+  }();
   ctx.set_input_grad(0, arithmetic::div(spread, count));
   ctx.set_input_grad(1, std::nullopt);
 }
 
+// gy spread over the group times the product of the group's other elements,
+// which stays exact where x holds zeros.
 void reduction_ops::ReduceProd::grad(op::GradientContext& ctx) const {
-  const Tensor gy_y = arithmetic::mul(ctx.output_grad(), ctx.output());
-  const Tensor spread = spread_over_reduced_axes(ctx, gy_y, keep_dims, sparse_axes);
-  ctx.set_input_grad(0, arithmetic::div(spread, ctx.input(0)));
+  const Tensor spread = spread_over_reduced_axes(ctx, ctx.output_grad(), keep_dims, sparse_axes);
+  const Tensor others = TensorBuilder(ctx.graph())
+                            .append_input(ctx.input(0), false)
+                            .append_input(ctx.input(1), false)
+                            .build(reduction_ops::ExclusiveProd(sparse_axes));
+  ctx.set_input_grad(0, arithmetic::mul(spread, others));
+  ctx.set_input_grad(1, std::nullopt);
+}
+
+// With O the output and q = G / x: O · (Σ_group q − q), the sum over the
+// group spread back over it. Away from zeros in x this is
+// Σ_{i≠j} G_i · Π_{k≠i,j} x_k, the derivative of the exclusive products.
+void reduction_ops::ExclusiveProd::grad(op::GradientContext& ctx) const {
+  const Tensor& x = ctx.input(0);
+  const Tensor& axes = ctx.input(1);
+  const Tensor q = arithmetic::div(ctx.output_grad(), x);
+  const Tensor group_sum =
+      TensorBuilder(ctx.graph()).append_input(q, false).append_input(axes, false).build(ReduceSum(true, sparse_axes));
+  const Tensor target = shape(x);
+  const Tensor spread = TensorBuilder(ctx.graph())
+                            .append_input(group_sum, false)
+                            .append_input(target, false)
+                            .append_input(axes, false)
+                            .build(ReduceGradCommon(false, sparse_axes));
+  const Tensor rest = arithmetic::sub(spread, q);
+  ctx.set_input_grad(0, arithmetic::mul(ctx.output(), rest));
   ctx.set_input_grad(1, std::nullopt);
 }
 
@@ -78,22 +113,36 @@ void reduction_ops::ReduceGradCommon::grad(op::GradientContext& ctx) const {
   ctx.set_input_grad(2, std::nullopt);
 }
 
-void array_ops::Reshape::grad(op::GradientContext& ctx) const {
+namespace {
+
+// gy laid out in the shape of input 0; the second input (a shape or axes)
+// gets none.
+void reshape_back(op::GradientContext& ctx) {
   const Tensor target = shape(ctx.input(0));
-  const Tensor g0 =
-      TensorBuilder(ctx.graph()).append_input(ctx.output_grad(), false).append_input(target, false).build(Reshape{});
+  const Tensor g0 = TensorBuilder(ctx.graph())
+                        .append_input(ctx.output_grad(), false)
+                        .append_input(target, false)
+                        .build(array_ops::Reshape{});
   ctx.set_input_grad(0, g0);
   ctx.set_input_grad(1, std::nullopt);
 }
 
-void array_ops::Squeeze::grad(op::GradientContext& ctx) const {
-  ctx.set_input_grad(0, expand_dims(ctx.output_grad(), ctx.input(1)));
-  ctx.set_input_grad(1, std::nullopt);
-}
+}  // namespace
 
-void array_ops::ExpandDims::grad(op::GradientContext& ctx) const {
-  ctx.set_input_grad(0, squeeze(ctx.output_grad(), ctx.input(1)));
-  ctx.set_input_grad(1, std::nullopt);
+void array_ops::Reshape::grad(op::GradientContext& ctx) const { reshape_back(ctx); }
+
+// Squeeze and ExpandDims only remove or insert axes of extent 1, so a reshape
+// to the input's shape undoes them, negative axes included.
+void array_ops::Squeeze::grad(op::GradientContext& ctx) const { reshape_back(ctx); }
+void array_ops::ExpandDims::grad(op::GradientContext& ctx) const { reshape_back(ctx); }
+
+// Every summand receives the whole gradient, summed down to its own shape
+// where it was broadcast.
+void array_ops::AddN::grad(op::GradientContext& ctx) const {
+  for (std::size_t i = 0; i < ctx.num_inputs(); ++i) {
+    const Tensor target = shape(ctx.input(i));
+    ctx.set_input_grad(i, binary_ops::maybe_reduce(target, ctx.output_grad(), ctx.graph()));
+  }
 }
 
 void math_ops::Transpose::grad(op::GradientContext& ctx) const {
@@ -127,7 +176,7 @@ void array_ops::Gather::grad(op::GradientContext& ctx) const {
                         .append_input(param, false)
                         .append_input(ctx.output_grad(), false)
                         .set_shape(hint)
-                        .build(GatherGrad(axis));
+                        .build(GatherGrad(axis, normalize_negative_indices));
   ctx.set_input_grad(0, std::nullopt);
   ctx.set_input_grad(1, g1);
 }

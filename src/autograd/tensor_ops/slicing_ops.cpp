@@ -47,11 +47,17 @@ Region resolve_region(Extents x_shape, const std::vector<SliceElement>& ranges) 
     }
     if (r.step == 0) kvel_support::panic("Slice stride must not be zero");
     end = std::max(end, start);
-    const std::int64_t magnitude = r.step < 0 ? -r.step : r.step;
-    const std::int64_t count = (end - start + magnitude - 1) / magnitude;
+    // In unsigned arithmetic, so that no step (INT64_MIN included) overflows:
+    // the positions of a span s are ceil(s / |step|).
+    const auto span = static_cast<std::uint64_t>(end - start);
+    const std::uint64_t magnitude =
+        r.step < 0 ? std::uint64_t{0} - static_cast<std::uint64_t>(r.step) : static_cast<std::uint64_t>(r.step);
+    const std::uint64_t count = span == 0 ? 0 : (span - 1) / magnitude + 1;
     const std::int64_t first = (r.step > 0 || count == 0) ? start : end - 1;
     region.shape[d] = static_cast<std::size_t>(count);
-    region.strides[d] = r.step * x_strides[d];
+    // A stride is only walked across between two positions, so a step
+    // beyond the axis (one position at most) takes none.
+    region.strides[d] = count > 1 ? r.step * x_strides[d] : 0;
     region.base += first * x_strides[d];
   }
   return region;
@@ -68,7 +74,7 @@ std::size_t resolve_axis(std::int64_t axis, std::size_t rank) {
   return static_cast<std::size_t>(a);
 }
 
-[[noreturn]] void index_out_of_bounds(std::int64_t index, std::size_t extent) {
+[[noreturn]] void index_out_of_bounds(std::size_t index, std::size_t extent) {
   kvel_support::panic("index out of bounds: index " + std::to_string(index) + " on an axis of length " +
                       std::to_string(extent));
 }
@@ -86,6 +92,25 @@ AxisSplit split_at(Extents shape, std::size_t axis) {
   s.extent = shape[axis];
   for (std::size_t i = axis + 1; i < shape.size(); ++i) s.inner *= shape[i];
   return s;
+}
+
+// The positions along an axis of `extent` that the indices name, in logical
+// order; Gather and GatherGrad read them alike, so a gradient lands where
+// the value was read. Normalising: v + extent for a negative v, then the
+// lenient size conversion; otherwise the strict one ("Invalid index value").
+// A position at or past the extent is fatal.
+std::vector<std::size_t> gather_positions(const Array& indices, std::size_t extent, bool normalize_negative) {
+  std::vector<std::size_t> picks;
+  if (normalize_negative) {
+    picks = ndarray_ext::normalize_negative_axes(indices, extent);
+  } else {
+    picks.resize(indices.size());
+    for (std::size_t k = 0; k < picks.size(); ++k) picks[k] = conversions::to_size(indices.data()[k], "Invalid index value");
+  }
+  for (const std::size_t p : picks) {
+    if (p >= extent) index_out_of_bounds(p, extent);
+  }
+  return picks;
 }
 
 }  // namespace
@@ -133,16 +158,7 @@ op::OpResult Gather::compute(op::ComputeContext& ctx) const {
   const Extents param_shape = extents_of(param);
   const std::size_t a = resolve_axis(axis, param_shape.size());
   const AxisSplit split = split_at(param_shape, a);
-  std::vector<std::size_t> picks;
-  if (normalize_negative_indices) {
-    picks = ndarray_ext::normalize_negative_axes(indices, split.extent);
-  } else {
-    picks.resize(indices.size());
-    for (std::size_t k = 0; k < picks.size(); ++k) picks[k] = conversions::to_size(indices.data()[k], "Invalid index value");
-  }
-  for (const std::size_t p : picks) {
-    if (p >= split.extent) index_out_of_bounds(static_cast<std::int64_t>(p), split.extent);
-  }
+  const std::vector<std::size_t> picks = gather_positions(indices, split.extent, normalize_negative_indices);
   std::vector<std::size_t> out_shape(param_shape.begin(), param_shape.begin() + static_cast<std::ptrdiff_t>(a));
   out_shape.insert(out_shape.end(), indices.shape().begin(), indices.shape().end());
   out_shape.insert(out_shape.end(), param_shape.begin() + static_cast<std::ptrdiff_t>(a) + 1, param_shape.end());
@@ -170,15 +186,13 @@ op::OpResult GatherGrad::compute(op::ComputeContext& ctx) const {
   const std::size_t n = indices.size();
   // gy read as param's shape with n positions along the axis.
   if (gy.size() != split.outer * n * split.inner) kvel_support::panic("Operation failed");
+  const std::vector<std::size_t> picks = gather_positions(indices, split.extent, normalize_negative_indices);
   Array out = sh::make_array(param_shape);
   std::fill(out.data(), out.data() + out.size(), 0.0);
   const double* src = gy.data();
   double* dst = out.data();
   for (std::size_t k = 0; k < n; ++k) {
-    std::int64_t q = conversions::to_signed(indices.data()[k], "Operation failed");
-    if (q < 0) q += static_cast<std::int64_t>(split.extent);
-    if (q < 0 || q >= static_cast<std::int64_t>(split.extent)) index_out_of_bounds(q, split.extent);
-    const auto position = static_cast<std::size_t>(q);
+    const std::size_t position = picks[k];
     // Repeated indices accumulate.
     for (std::size_t o = 0; o < split.outer; ++o) {
       const double* from = src + (o * n + k) * split.inner;
@@ -190,14 +204,23 @@ op::OpResult GatherGrad::compute(op::ComputeContext& ctx) const {
   return op::ok();
 }
 
-// The gradient operators are flat in both of their inputs.
+// The gradient operators are linear in the gradient they spread and flat in
+// their other inputs: the gradient's own gradient is the selection again.
 void SliceGrad::grad(op::GradientContext& ctx) const {
+  const tensor::Tensor g1 =
+      tensor::TensorBuilder(ctx.graph()).append_input(ctx.output_grad(), false).build(Slice(slice_elements));
   ctx.set_input_grad(0, std::nullopt);
-  ctx.set_input_grad(1, std::nullopt);
+  ctx.set_input_grad(1, g1);
 }
 
 void GatherGrad::grad(op::GradientContext& ctx) const {
-  for (std::size_t i = 0; i < 3; ++i) ctx.set_input_grad(i, std::nullopt);
+  const tensor::Tensor g2 = tensor::TensorBuilder(ctx.graph())
+                                .append_input(ctx.input(0), false)
+                                .append_input(ctx.output_grad(), false)
+                                .build(Gather(axis, normalize_negative_indices));
+  ctx.set_input_grad(0, std::nullopt);
+  ctx.set_input_grad(1, std::nullopt);
+  ctx.set_input_grad(2, g2);
 }
 
 }  // namespace gradix_autograd::tensor_ops::array_ops

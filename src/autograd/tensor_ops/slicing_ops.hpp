@@ -65,15 +65,18 @@ class Gather final : public op::NamedOp<Gather> {
 };
 
 // Inputs: indices, param, gy. Output: zeros of param's shape with gy's
-// sub-arrays added at the indices along `axis` (a scatter-add).
+// sub-arrays added at the indices along `axis` (a scatter-add). The indices
+// are read exactly as the Gather with the same flag reads them.
 class GatherGrad final : public op::NamedOp<GatherGrad> {
  public:
   static constexpr std::string_view kName = op_names::kGatherGrad;
-  explicit GatherGrad(std::int64_t axis) : axis(axis) {}
+  explicit GatherGrad(std::int64_t axis, bool normalize_negative_indices = true)
+      : axis(axis), normalize_negative_indices(normalize_negative_indices) {}
   op::OpResult compute(op::ComputeContext& ctx) const override;
   void grad(op::GradientContext& ctx) const override;
 
   std::int64_t axis;
+  bool normalize_negative_indices;
 };
 
 }  // namespace gradix_autograd::tensor_ops::array_ops

@@ -85,9 +85,7 @@ void append_latex(std::string& out, const LoweredOp& op, bool top) {
       out += '}';
       return;
     case OpKind::NamedConst: {
-      const auto index = op.named_index();
-      if (index >= symreg::constants::kNamedConsts.size()) kvel_support::panic("named constant index out of range");
-      out += symreg::constants::kNamedConsts[index].latex;
+      out += symreg::constants::kNamedConsts[op.named_index()].latex;
       return;
     }
     case OpKind::Add:

@@ -50,27 +50,25 @@ double apply_unary(OpKind kind, double v) {
   kvel_support::panic("eval: not a unary kind");
 }
 
-double eval(const LoweredOp& op, std::span<const double> vars) {
+namespace {
+
+// The value with variable i read as var(i).
+template <class Var>
+double eval_with(const LoweredOp& op, const Var& var) {
   switch (op.kind()) {
     case OpKind::Const:
       return op.value();
     case OpKind::NamedConst:
       return symreg::constants::named_const_value(op.named_index());
-    case OpKind::Var: {
-      const std::uint64_t i = op.index();
-      if (i >= vars.size()) {
-        kvel_support::panic("index out of bounds: the len is " + std::to_string(vars.size()) +
-                            " but the index is " + std::to_string(i));
-      }
-      return vars[i];
-    }
+    case OpKind::Var:
+      return var(op.index());
     case OpKind::Add:
     case OpKind::Sub:
     case OpKind::Mul:
     case OpKind::Div:
     case OpKind::Pow: {
-      const double a = eval(op.left(), vars);
-      const double b = eval(op.right(), vars);
+      const double a = eval_with(op.left(), var);
+      const double b = eval_with(op.right(), var);
       switch (op.kind()) {
         case OpKind::Add: return a + b;
         case OpKind::Sub: return a - b;
@@ -80,8 +78,24 @@ double eval(const LoweredOp& op, std::span<const double> vars) {
       }
     }
     default:
-      return apply_unary(op.kind(), eval(op.child(), vars));
+      return apply_unary(op.kind(), eval_with(op.child(), var));
   }
+}
+
+}  // namespace
+
+double eval(const LoweredOp& op, std::span<const double> vars) {
+  return eval_with(op, [vars](std::uint64_t i) {
+    if (i >= vars.size()) {
+      kvel_support::panic("index out of bounds: the len is " + std::to_string(vars.size()) +
+                          " but the index is " + std::to_string(i));
+    }
+    return vars[i];
+  });
+}
+
+double eval_at(const LoweredOp& op, double every_var) {
+  return eval_with(op, [every_var](std::uint64_t) { return every_var; });
 }
 
 }  // namespace tamrix::lower

@@ -10,6 +10,8 @@ namespace tamrix::lower {
 
 // Variable i reads vars[i]; an index past the end is a fatal error.
 double eval(const LoweredOp& op, std::span<const double> vars);
+// The same with every variable, whatever its index, at `every_var`.
+double eval_at(const LoweredOp& op, double every_var);
 
 // The value of a one-child kind (Neg included) applied to v.
 double apply_unary(OpKind kind, double v);

@@ -1,5 +1,10 @@
 #include "expression/lower/lowered_op.hpp"
 
+#include <string>
+
+#include "expression/symreg/constants.hpp"
+#include "support/panic.hpp"
+
 namespace tamrix::lower {
 
 LoweredOp LoweredOp::constant(double value) {
@@ -17,6 +22,12 @@ LoweredOp LoweredOp::var(std::uint64_t index) {
 }
 
 LoweredOp LoweredOp::named_const(std::uint8_t index) {
+  // The one check of the index: every reader (evaluation, hashing, LaTeX,
+  // polynomial conversion) indexes the table with it.
+  if (index >= symreg::constants::kNamedConsts.size()) {
+    kvel_support::panic("named constant index " + std::to_string(index) + " is past the table of " +
+                        std::to_string(symreg::constants::kNamedConsts.size()));
+  }
   LoweredNode node;
   node.kind = OpKind::NamedConst;
   node.named = index;

@@ -71,6 +71,7 @@ class LoweredOp {
 
   static LoweredOp constant(double value);
   static LoweredOp var(std::uint64_t index);
+  // `index` 0 to 16 (the table of named constants); 17 or more is fatal.
   static LoweredOp named_const(std::uint8_t index);
   static LoweredOp unary(OpKind kind, LoweredOp child);
   static LoweredOp binary(OpKind kind, LoweredOp left, LoweredOp right);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "expression/lower/eval.hpp"
 #include "expression/lower/siphash.hpp"
@@ -25,12 +26,12 @@ LoweredOp rebuild(const LoweredOp& e, LoweredOp first, LoweredOp second = {}) {
   return LoweredOp::unary(e.kind(), std::move(first));
 }
 
-bool agrees_at_probes(const LoweredOp& op, const LoweredOp& cand, std::size_t n) {
-  std::vector<double> vars(std::max<std::size_t>(n, 1));
+// Every variable takes the probe's value, so nothing here grows with the
+// largest variable index.
+bool agrees_at_probes(const LoweredOp& op, const LoweredOp& cand) {
   for (const double v : kProbePoints) {
-    std::fill(vars.begin(), vars.end(), v);
-    const double a = lower::eval(op, vars);
-    const double b = lower::eval(cand, vars);
+    const double a = lower::eval_at(op, v);
+    const double b = lower::eval_at(cand, v);
     if (!std::isfinite(a) || !std::isfinite(b)) continue;
     if (std::abs(a - b) > (std::abs(a) + 1.0) * 1e-9) return false;
   }
@@ -114,15 +115,20 @@ LoweredOp substitute_atoms(const LoweredOp& e, std::size_t n, const AtomList& at
 }
 
 LoweredOp canonicalize_poly(const LoweredOp& op) {
-  const std::size_t n = count_vars(op);
-  AtomList atoms;
-  const LoweredOp e = extract_atoms(op, n, atoms);
-  const auto p = MultiPoly::from_lowered(e, n + atoms.size());
-  if (!p || p->terms.size() > kMaxNormalFormTerms) return op;
-  LoweredOp cand = substitute_atoms(p->to_lowered(), n, atoms);
-  if (node_count(cand) > node_count(op)) return op;
-  if (!agrees_at_probes(op, cand, n)) return op;
-  return cand;
+  // The rewrite is optional: when memory runs out, the expression stays.
+  try {
+    const std::size_t n = count_vars(op);
+    AtomList atoms;
+    const LoweredOp e = extract_atoms(op, n, atoms);
+    const auto p = MultiPoly::from_lowered(e, n + atoms.size());
+    if (!p || p->terms.size() > kMaxNormalFormTerms) return op;
+    LoweredOp cand = substitute_atoms(p->to_lowered(), n, atoms);
+    if (node_count(cand) > node_count(op)) return op;
+    if (!agrees_at_probes(op, cand)) return op;
+    return cand;
+  } catch (const std::bad_alloc&) {
+    return op;
+  }
 }
 
 }  // namespace tamrix::lower_simplify

@@ -23,6 +23,58 @@ PolyResult<MultiPoly> constant_of(double c, std::size_t num_vars) {
 
 }  // namespace
 
+Exponents::Exponents(std::initializer_list<std::uint32_t> full) {
+  std::uint64_t var = 0;
+  for (const std::uint32_t k : full) {
+    if (k != 0) entries_.emplace_back(var, k);
+    ++var;
+  }
+}
+
+Exponents Exponents::of_var(std::uint64_t var, std::uint32_t k) {
+  Exponents e;
+  e.entries_.emplace_back(var, k);
+  return e;
+}
+
+std::optional<Exponents> Exponents::product(const Exponents& a, const Exponents& b) {
+  Exponents out;
+  out.entries_.reserve(a.entries_.size() + b.entries_.size());
+  auto ia = a.entries_.begin();
+  auto ib = b.entries_.begin();
+  while (ia != a.entries_.end() || ib != b.entries_.end()) {
+    if (ib == b.entries_.end() || (ia != a.entries_.end() && ia->first < ib->first)) {
+      out.entries_.push_back(*ia++);
+    } else if (ia == a.entries_.end() || ib->first < ia->first) {
+      out.entries_.push_back(*ib++);
+    } else {
+      std::uint32_t k = 0;
+      // A product of powers can leave the 32-bit exponent range.
+      if (__builtin_add_overflow(ia->second, ib->second, &k)) return std::nullopt;
+      out.entries_.emplace_back(ia->first, k);
+      ++ia;
+      ++ib;
+    }
+  }
+  return out;
+}
+
+// At the first variable whose exponents differ, the smaller exponent is the
+// smaller vector; a variable missing from one side has exponent 0 there.
+bool operator<(const Exponents& a, const Exponents& b) {
+  auto ia = a.entries_.begin();
+  auto ib = b.entries_.begin();
+  for (;;) {
+    const bool a_done = ia == a.entries_.end();
+    const bool b_done = ib == b.entries_.end();
+    if (a_done || b_done) return a_done && !b_done;
+    if (ia->first != ib->first) return ia->first > ib->first;
+    if (ia->second != ib->second) return ia->second < ib->second;
+    ++ia;
+    ++ib;
+  }
+}
+
 bool is_poly_exponent(const LoweredOp& exponent) {
   if (exponent.kind() != OpKind::Const) return false;
   const double k = exponent.value();
@@ -34,7 +86,7 @@ MultiPoly MultiPoly::constant(Rational r, std::size_t num_vars) {
   p.num_vars = num_vars;
   // Callers pass reduced fractions; reduce again only to keep the invariant.
   const auto reduced_r = reduced(r.num, r.den);
-  if (reduced_r && !reduced_r->is_zero()) p.terms.emplace(Exponents(num_vars, 0), *reduced_r);
+  if (reduced_r && !reduced_r->is_zero()) p.terms.emplace(Exponents(), *reduced_r);
   return p;
 }
 
@@ -72,18 +124,13 @@ PolyResult<MultiPoly> MultiPoly::neg(const MultiPoly& a) {
 PolyResult<MultiPoly> MultiPoly::mul(const MultiPoly& a, const MultiPoly& b) {
   MultiPoly result;
   result.num_vars = a.num_vars;
-  Exponents e;
   for (const auto& [ea, ca] : a.terms) {
     for (const auto& [eb, cb] : b.terms) {
-      const std::size_t n = std::min(ea.size(), eb.size());
-      e.resize(n);
-      for (std::size_t i = 0; i < n; ++i) {
-        // A product of powers can leave the 32-bit exponent range.
-        if (__builtin_add_overflow(ea[i], eb[i], &e[i])) return unexpected(PolyError::Overflow);
-      }
+      const std::optional<Exponents> e = Exponents::product(ea, eb);
+      if (!e) return unexpected(PolyError::Overflow);
       const auto c = checked_mul(ca, cb);
       if (!c) return unexpected(c.error());
-      const auto status = result.add_term(e, *c);
+      const auto status = result.add_term(*e, *c);
       if (!status) return unexpected(status.error());
     }
   }
@@ -111,9 +158,7 @@ PolyResult<MultiPoly> MultiPoly::from_lowered(const LoweredOp& e, std::size_t nu
       if (e.index() >= num_vars) return unexpected(PolyError::NotPolynomial);
       MultiPoly p;
       p.num_vars = num_vars;
-      Exponents exps(num_vars, 0);
-      exps[e.index()] = 1;
-      p.terms.emplace(std::move(exps), Rational{1, 1});
+      p.terms.emplace(Exponents::of_var(e.index(), 1), Rational{1, 1});
       return p;
     }
     case OpKind::Add:
@@ -155,9 +200,7 @@ LoweredOp MultiPoly::to_lowered() const {
     };
     const double coefficient = static_cast<double>(c.num) / static_cast<double>(c.den);
     if (coefficient != 1.0) append(LoweredOp::constant(coefficient));
-    for (std::size_t j = 0; j < exps.size(); ++j) {
-      const std::uint32_t k = exps[j];
-      if (k == 0) continue;
+    for (const auto& [j, k] : exps.entries()) {
       LoweredOp x = LoweredOp::var(j);
       if (k == 1) {
         append(std::move(x));

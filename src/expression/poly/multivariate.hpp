@@ -2,14 +2,18 @@
 // Exact multivariate polynomials with rational coefficients, used to collect
 // like terms of a lowered expression and write them back in a fixed order.
 //
-// Terms live in an ordered map keyed by exponent vectors (lexicographic, the
-// constant term first). The order is part of the result: it fixes the term
-// order of `to_lowered` and the order of the checked additions, and so which
-// inputs overflow. Never replace it with a hash map.
+// Terms live in an ordered map keyed by exponent vectors (lexicographic over
+// the variables in index order, the constant term first). The order is part
+// of the result: it fixes the term order of `to_lowered` and the order of the
+// checked additions, and so which inputs overflow. Never replace it with a
+// hash map.
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "expression/lower/lowered_op.hpp"
@@ -17,7 +21,32 @@
 
 namespace tamrix::poly::multivariate {
 
-using Exponents = std::vector<std::uint32_t>;
+// The exponents of one term. Only the variables with an exponent above 0 are
+// stored, as (variable, exponent) pairs in ascending variable order, so the
+// cost follows the term rather than the largest variable index; the order is
+// that of the full exponent vectors over every variable.
+class Exponents {
+ public:
+  using Entry = std::pair<std::uint64_t, std::uint32_t>;
+
+  Exponents() = default;
+  // From the full vector: entry j is the exponent of variable j.
+  Exponents(std::initializer_list<std::uint32_t> full);
+  // Variable `var` to the power k (k > 0).
+  static Exponents of_var(std::uint64_t var, std::uint32_t k);
+
+  const std::vector<Entry>& entries() const noexcept { return entries_; }
+
+  // The exponents of a product, or nothing when one leaves the 32-bit range.
+  static std::optional<Exponents> product(const Exponents& a, const Exponents& b);
+
+  friend bool operator==(const Exponents& a, const Exponents& b) = default;
+  // Lexicographic over the full vectors.
+  friend bool operator<(const Exponents& a, const Exponents& b);
+
+ private:
+  std::vector<Entry> entries_;
+};
 
 // The largest integer exponent that counts as polynomial.
 inline constexpr double kMaxPolyExponent = 100.0;

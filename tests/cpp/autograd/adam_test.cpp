@@ -149,4 +149,28 @@ TEST(Adam, FailedGradientLeavesTheParameterAndEmptyUpdatesNothing) {
   EXPECT_TRUE(gradix_test::same_array(*env.read(id), vec({1.0})));
 }
 
+// A parameter listed twice takes one step, exactly the step of listing it
+// once: t advances by one and the value is the one-step value.
+TEST(Adam, ParameterListedTwiceTakesOneStep) {
+  const auto run = [](std::size_t listings) {
+    VariableEnvironment env;
+    const auto id = env.name("p").set(xt::xtensor<double, 1>{1.0, 5.5});
+    const Adam adam = Adam::create({id}, env, "kvel_adam", 0.1, 1e-8, 0.9, 0.999);
+    env.run([&](Context& ctx) {
+      const Tensor p = ctx.variable_by_id(id);
+      const Tensor d = ar::sub(p, gradix_autograd::tensor_ops::scalar(ctx.graph(), 3.0));
+      const Tensor loss = ar::mul(d, d);
+      const std::vector<Tensor> params(listings, p);
+      const std::vector<Tensor> grads = gradix_autograd::tensor_ops::grad(std::vector<Tensor>{loss}, params);
+      adam.update(params, grads, ctx, {});
+    });
+    const auto t = env.find({"kvel_adam", std::to_string(id) + "t"});
+    return std::pair<Array, Array>{*env.read(id), *env.read(*t)};
+  };
+  const auto once = run(1);
+  const auto twice = run(2);
+  EXPECT_TRUE(gradix_test::same_array(twice.first, once.first));
+  EXPECT_TRUE(gradix_test::same_array(twice.second, vec({2.0})));
+}
+
 }  // namespace

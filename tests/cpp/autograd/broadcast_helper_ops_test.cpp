@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "autograd/constructors.hpp"
+#include "autograd/graph.hpp"
+#include "autograd/tensor_ops/reduction_ops.hpp"
 #include "op_test_util.hpp"
 
 namespace {
@@ -41,7 +44,6 @@ void check(const Row& row) {
 }
 
 TEST(BroadcastHelpers, InferBinOpShape) {
-  const std::string rank = "InferBinOpShape: rank of lhs and rhs must match.";
   const Row rows[] = {
       {"[1] with [2, 3]", &kInfer, vec({1}), vec({2, 3}), vec({2, 3})},
       {"[2, 3] with []", &kInfer, vec({2, 3}), vec({}), vec({2, 3})},
@@ -51,8 +53,13 @@ TEST(BroadcastHelpers, InferBinOpShape) {
       {"1 against 5", &kInfer, vec({1, 3}), vec({5, 3}), vec({5, 3})},
       {"[1] and [1] copy rhs", &kInfer, vec({1}), vec({1}), vec({1})},
       {"scalar-like rhs copies lhs with its unknowns", &kInfer, vec({-1, 3}), vec({1}), vec({-1, 3})},
-      {"rank mismatch", &kInfer, vec({2, 3}), vec({4}), {}, rank},
-      {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), {}, rank},
+      // Different ranks align their trailing axes, as NumPy broadcasts.
+      {"[2, 3] with [3]", &kInfer, vec({2, 3}), vec({3}), vec({2, 3})},
+      {"[3] with [4, 2, 3]", &kInfer, vec({3}), vec({4, 2, 3}), vec({4, 2, 3})},
+      {"leading unknowns stay unknown", &kInfer, vec({-1, 2, 3}), vec({1, 3}), vec({-1, 2, 3})},
+      {"0.5 is not scalar-like", &kInfer, vec({0.5}), vec({2, 3}), vec({2, 3})},
+      {"[1] with [] keeps the axis", &kInfer, vec({1}), vec({}), vec({1})},
+      {"[] with [1] keeps the axis", &kInfer, vec({}), vec({1}), vec({1})},
   };
   for (const Row& row : rows) check(row);
 }
@@ -102,6 +109,37 @@ TEST(BroadcastHelpers, ShapeToSizes) {
   const std::vector<std::size_t> sizes =
       gradix_autograd::shape_helpers::shape_to_sizes(vec({2.9, -0.5, -1, NAN, 1.8446744073709552e19, 3}));
   EXPECT_EQ(sizes, (std::vector<std::size_t>{2, 0, 0, 0, 0, 3}));
+}
+
+// A computed shape whose element count overflows (2^96 here, which wraps to
+// 0) makes no array: each operator that would make one returns the error,
+// and making such an array directly is fatal.
+TEST(BroadcastHelpers, ShapesBeyondAnyArrayAreRefused) {
+  const double big = 4294967296.0;
+  const Array huge = vec({big, big, big});
+  const std::string error = "an array of shape [4294967296, 4294967296, 4294967296] has more elements than can be addressed";
+  const Row rows[] = {
+      {"broadcast", &kBroadcast, scalar(1), huge, {}, error},
+      {"broadcast of a matching row", &kBroadcast, make({1, 1, 1}, {1}), huge, {}, error},
+  };
+  for (const Row& row : rows) check(row);
+  namespace red = ops::reduction_ops;
+  const red::ReduceSumToScalarGrad spread;
+  const gradix_test::OpRun spread_run = gradix_test::run_op(spread, {scalar(1), huge});
+  ASSERT_FALSE(spread_run.result.has_value());
+  EXPECT_EQ(spread_run.result.error().text(), error);
+  const red::ReduceGradCommon common(true, false);
+  const gradix_test::OpRun common_run = gradix_test::run_op(common, {scalar(1), huge, vec({0})});
+  ASSERT_FALSE(common_run.result.has_value());
+  EXPECT_EQ(common_run.result.error().text(), error);
+  const std::size_t shape[] = {std::size_t{1} << 32, std::size_t{1} << 32, std::size_t{1} << 32};
+  EXPECT_EQ(gradix_test::fatal_message([&] { gradix_autograd::shape_helpers::make_array(shape); }), error);
+  // The byte count overflows too: 2^61 doubles.
+  const std::size_t bytes[] = {std::size_t{1} << 61};
+  EXPECT_NE(gradix_test::fatal_message([&] { gradix_autograd::shape_helpers::make_array(bytes); }), "");
+  gradix_autograd::graph::run([&](gradix_autograd::graph::Context& ctx) {
+    EXPECT_EQ(gradix_test::fatal_message([&] { gradix_autograd::tensor::from_vec({}, shape, ctx.graph()); }), error);
+  });
 }
 
 }  // namespace

@@ -82,11 +82,12 @@ TEST(MatMul, DotshapeErrorTexts) {
   EXPECT_EQ(dotshape_error(1ULL << 62, 1, 2, 2), "ndarray: shape 4611686018427387904 \u00d7 2 overflows isize");
 }
 
-TEST(MatMul, GradBuildsTheTwoTransposedProducts) {
+TEST(MatMul, GradBuildsProductsReshapedToTheOperands) {
   gradix_autograd::graph::run([](gradix_autograd::graph::Context& ctx) {
     using gradix_autograd::tensor::Tensor;
     using gradix_autograd::tensor::TensorBuilder;
     namespace cg = gradix_autograd::tensor_ops::const_gen_ops;
+    namespace names = gradix_autograd::op_names;
     const Tensor x0 = TensorBuilder(ctx.graph()).build(cg::Scalar(1.0));
     const Tensor x1 = TensorBuilder(ctx.graph()).build(cg::Scalar(2.0));
     const Tensor y = TensorBuilder(ctx.graph()).append_input(x0, false).append_input(x1, false).build(MatMul(false, false));
@@ -99,8 +100,15 @@ TEST(MatMul, GradBuildsTheTwoTransposedProducts) {
     MatMul(false, false).grad(gctx);
     ASSERT_EQ(input_grads.size(), 2u);
     const auto nodes = ctx.graph().nodes();
-    const auto check = [&](const Tensor& g, Tensor first, Tensor second, bool ta, bool tb) {
-      const auto& node = nodes[g.id()];
+    // Reshape(MatMul(first, second), Shape(operand)).
+    const auto check = [&](const Tensor& g, Tensor first, Tensor second, bool ta, bool tb, Tensor operand) {
+      const auto& reshape = nodes[g.id()];
+      ASSERT_EQ(reshape.op.get()->name(), names::kReshape);
+      ASSERT_EQ(reshape.inputs.size(), 2u);
+      const auto& target = nodes[reshape.inputs[1].id];
+      EXPECT_EQ(target.op.get()->name(), names::kShape);
+      EXPECT_EQ(target.inputs[0].id, operand.id());
+      const auto& node = nodes[reshape.inputs[0].id];
       ASSERT_EQ(node.inputs.size(), 2u);
       EXPECT_EQ(node.inputs[0].id, first.id());
       EXPECT_EQ(node.inputs[1].id, second.id());
@@ -109,10 +117,10 @@ TEST(MatMul, GradBuildsTheTwoTransposedProducts) {
       EXPECT_EQ(op->transpose_a, ta);
       EXPECT_EQ(op->transpose_b, tb);
     };
-    EXPECT_EQ(input_grads[0]->id(), 4u);
-    EXPECT_EQ(input_grads[1]->id(), 5u);
-    check(*input_grads[0], gy, x1, false, true);
-    check(*input_grads[1], x0, gy, true, false);
+    EXPECT_EQ(input_grads[0]->id(), 6u);
+    EXPECT_EQ(input_grads[1]->id(), 9u);
+    check(*input_grads[0], gy, x1, false, true, x0);
+    check(*input_grads[1], x0, gy, true, false, x1);
   });
 }
 

@@ -1,9 +1,8 @@
-// `grad` against central finite differences: for each case the target is
-// sum(W * f(x0, x1, ...)) with uneven weights W over f's output, the sources
-// are the fed placeholders, and every element of every returned gradient
-// must match the difference quotient of the evaluated target. Broadcasting
-// operands have equal ranks (or are 0-d): the shape hint of a binary result
-// is only defined for those.
+// `grad` against central finite differences (gradient_check.hpp), case by
+// case: element-wise operators with broadcasting over operands of any ranks,
+// reductions, shapes, slices and gathers, matrix products and inverses, and
+// the ordinary graphs of the public builders that once stopped the process
+// or gave a wrong gradient.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,11 +16,13 @@
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/binary_ops.hpp"
 #include "autograd/tensor_ops/broadcast_helper_ops.hpp"
+#include "autograd/tensor_ops/dot_ops.hpp"
 #include "autograd/tensor_ops/linear_algebra.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
 #include "autograd/tensor_ops/slicing_ops.hpp"
+#include "gradient_check.hpp"
 #include "op_test_util.hpp"
 
 namespace {
@@ -36,13 +37,7 @@ using gradix_autograd::tensor::TensorBuilder;
 using gradix_test::make;
 using gradix_test::vec;
 
-using Build = std::function<Tensor(const std::vector<Tensor>&)>;
-
-struct Case {
-  const char* label;
-  std::vector<Array> inputs;
-  Build build;
-};
+using Case = gradix_test::GradCase;
 
 Tensor constant(const Tensor& like, Array value) { return ops::convert_to_tensor(std::move(value), like.graph()); }
 
@@ -53,54 +48,7 @@ Tensor node(O op, std::initializer_list<Tensor> inputs) {
   return b.build(std::move(op));
 }
 
-double total(Context& ctx, const Tensor& target, const std::vector<Array>& values) {
-  gradix_autograd::evaluation::Evaluator e(ctx);
-  for (std::size_t i = 0; i < values.size(); ++i) e.feed("x" + std::to_string(i), values[i]);
-  const auto got = e.eval(target);
-  EXPECT_TRUE(got.has_value());
-  double sum = 0.0;
-  if (got) {
-    for (std::size_t j = 0; j < got->size(); ++j) sum += got->data()[j];
-  }
-  return sum;
-}
-
-void check(const Case& c) {
-  SCOPED_TRACE(c.label);
-  gradix_autograd::graph::run([&](Context& ctx) {
-    std::vector<Tensor> xs;
-    for (std::size_t i = 0; i < c.inputs.size(); ++i) {
-      const std::vector<std::int64_t> dims(c.inputs[i].shape().begin(), c.inputs[i].shape().end());
-      xs.push_back(ctx.placeholder("x" + std::to_string(i), dims));
-    }
-    const Tensor y = c.build(xs);
-    gradix_autograd::evaluation::Evaluator e(ctx);
-    for (std::size_t i = 0; i < c.inputs.size(); ++i) e.feed("x" + std::to_string(i), c.inputs[i]);
-    auto value = e.eval(y);
-    ASSERT_TRUE(value.has_value()) << value.error().debug();
-    Array w = *value;
-    for (std::size_t j = 0; j < w.size(); ++j) w.data()[j] = 0.5 + 0.25 * static_cast<double>(j);
-    const Tensor target = ar::mul(y, constant(y, w));
-    const std::vector<Tensor> grads = ops::grad(std::vector<Tensor>{target}, xs);
-    ASSERT_EQ(grads.size(), xs.size());
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-      gradix_autograd::evaluation::Evaluator ge(ctx);
-      for (std::size_t k = 0; k < c.inputs.size(); ++k) ge.feed("x" + std::to_string(k), c.inputs[k]);
-      const auto g = ge.eval(grads[i]);
-      ASSERT_TRUE(g.has_value()) << "input " << i << ": " << g.error().debug();
-      ASSERT_EQ(g->shape(), c.inputs[i].shape()) << "input " << i;
-      for (std::size_t j = 0; j < c.inputs[i].size(); ++j) {
-        const double h = 1e-6;
-        std::vector<Array> plus = c.inputs;
-        std::vector<Array> minus = c.inputs;
-        plus[i].data()[j] += h;
-        minus[i].data()[j] -= h;
-        const double numeric = (total(ctx, target, plus) - total(ctx, target, minus)) / (2 * h);
-        EXPECT_NEAR(g->data()[j], numeric, 1e-5 * (1 + std::abs(numeric))) << "input " << i << " element " << j;
-      }
-    }
-  });
-}
+void check(const Case& c) { gradix_test::check_first_order(c); }
 
 const Array kM23 = make({2, 3}, {0.5, 1.25, 2.0, 0.75, 1.5, 3.0});
 const Array kM32 = make({3, 2}, {0.5, 1.25, 2.0, 0.75, 1.5, 3.0});
@@ -234,6 +182,91 @@ TEST(GradientFiniteDifferences, MatrixProductsAndInverses) {
        }},
   };
   for (const Case& c : cases) check(c);
+}
+
+// Ordinary graphs of the public builders, one row per fault they once had
+// (a fatal error or a wrong gradient).
+TEST(GradientFiniteDifferences, OrdinaryGraphs) {
+  namespace la = ops::linear_algebra;
+  namespace arr = ops::array_ops;
+  const Array b32 = make({3, 2}, {0.5, -1.0, 2.0, 0.25, -3.0, 1.5});
+  const std::vector<Case> cases{
+      // Kept reduction axes over a vector.
+      {"reduce_prod keep over a vector", {kV3}, [](const auto& x) { return ops::reduction::reduce_prod(x[0], {0}, true); }},
+      {"sum keep over a vector", {kV3}, [](const auto& x) { return reduce(red::ReduceSum(true, false), x[0], vec({0})); }},
+      {"mean keep over a vector", {kV3}, [](const auto& x) { return reduce(red::ReduceMean(true, false), x[0], vec({0})); }},
+      // The diagonal operator under placeholders.
+      {"diag", {kV3}, [](const auto& x) { return la::diag(x[0]); }},
+      {"diag of a product", {kV3, kPos3}, [](const auto& x) { return la::diag(ar::mul(x[0], x[1])); }},
+      // Products with a vector or 0-d operand.
+      {"matmul of a mean", {kM23, b32}, [](const auto& x) { return la::matmul(ops::reduction::reduce_mean(x[0]), x[1]); }},
+      {"matmul of a slice", {vec({1, 2, 3, 4}), make({2, 2}, {1, -2, 0.5, 3})}, [](const auto& x) {
+         return la::matmul(ops::slice(x[0], 1, 3), x[1]);
+       }},
+      {"matrix by vector", {kM23, kV3}, [](const auto& x) { return la::matmul(x[0], x[1]); }},
+      {"0-d by row", {kZeroD, kRow3}, [](const auto& x) { return la::matmul(x[0], x[1]); }},
+      {"transposed operands", {kM32, b32}, [](const auto& x) {
+         return node(ops::dot_ops::MatMul(true, false), {x[0], x[1]});
+       }},
+      {"both transposed", {kM23, kM32}, [](const auto& x) { return node(ops::dot_ops::MatMul(true, true), {x[0], x[1]}); }},
+      // Negative axes.
+      {"expand_dims -1", {kV3}, [](const auto& x) { return ops::expand_dims(x[0], constant(x[0], vec({-1}))); }},
+      {"squeeze -1", {make({2, 1}, {1.5, -2})}, [](const auto& x) { return ops::squeeze(x[0], constant(x[0], vec({-1}))); }},
+      // One-input sums and differences.
+      {"one-input add", {kV3}, [](const auto& x) { return node(ops::binary_ops::AddOp{}, {x[0]}); }},
+      {"one-input sub", {kV3}, [](const auto& x) { return node(ops::binary_ops::SubOp{}, {x[0]}); }},
+      // Mean over a mask: divided by the reduced count only.
+      {"mean over a mask", {kM23}, [](const auto& x) { return reduce(red::ReduceMean(false, true), x[0], vec({0, 1})); }},
+      // Products with a zero entry.
+      {"reduce_prod with a zero", {vec({2, 0, 3})}, [](const auto& x) { return ops::reduction::reduce_prod(x[0], {0}, false); }},
+      {"reduce_prod with two zeros", {make({2, 3}, {0, 2, 0, 1, 0, 3})}, [](const auto& x) {
+         return ops::reduction::reduce_prod(x[0], {1}, true);
+       }},
+      // Extrema: a tie, and a broadcast operand.
+      {"max of a tie", {kV3}, [](const auto& x) { return node(ops::math_ops::Maximum{}, {x[0], x[0]}); }},
+      {"min of a tie", {kV3}, [](const auto& x) { return node(ops::math_ops::Minimum{}, {x[0], x[0]}); }},
+      {"max against a row", {kM23, make({1, 3}, {1.0, 1.0, 2.5})}, [](const auto& x) {
+         return node(ops::math_ops::Maximum{}, {x[0], x[1]});
+       }},
+      {"min against a 0-d", {kM23, kZeroD}, [](const auto& x) { return node(ops::math_ops::Minimum{}, {x[0], x[1]}); }},
+      // Negative gather indices, fractional and beyond the extent.
+      {"gather -1.5 and -5", {kV3}, [](const auto& x) { return ops::gather_common(x[0], constant(x[0], vec({-1.5, -5})), 0); }},
+      // Reshape with an extent to infer.
+      {"exp of reshape [3, -1]", {kM23}, [](const auto& x) {
+         return ar::exp(ops::reshape(x[0], constant(x[0], vec({3, -1}))));
+       }},
+      {"exp of flatten", {kM23}, [](const auto& x) { return ar::exp(ops::flatten(x[0])); }},
+      // Operands of different ranks.
+      {"[2, 3] times [3]", {kM23, kV3}, [](const auto& x) { return ar::mul(x[0], x[1]); }},
+      {"[3] minus [2, 3]", {kV3, kM23}, [](const auto& x) { return ar::sub(x[0], x[1]); }},
+      {"[2, 3] over [3]", {kM23, kPos3}, [](const auto& x) { return ar::div(x[0], x[1]); }},
+      // An n-ary sum with a broadcast summand.
+      {"add_n of 0-d and [3]", {kZeroD, kV3}, [](const auto& x) { return ops::reduction::add_n(std::vector<Tensor>{x[0], x[1]}); }},
+      {"add_n of [3] and [2, 3]", {kV3, kM23, kRow3}, [](const auto& x) {
+         return ops::reduction::add_n(std::vector<Tensor>{x[0], x[1], x[2]});
+       }},
+  };
+  for (const Case& c : cases) check(c);
+}
+
+// Hessian-vector products through the gradient operators: slicing and
+// gathering spread a gradient linearly, so their gradients have gradients.
+TEST(GradientFiniteDifferences, SecondOrderThroughSlicesAndGathers) {
+  const std::vector<Case> cases{
+      // The gradient reaching the slice or gather depends on x itself.
+      {"cube of a slice", {vec({1.5, -0.5, 2.5, 0.75})}, [](const auto& x) {
+         return ar::pow(ops::slice(x[0], 1, 3), 3.0);
+       }},
+      {"cube of a gather", {kV3}, [](const auto& x) {
+         return ar::pow(ops::gather_common(x[0], constant(x[0], vec({2, -1, 0})), 0), 3.0);
+       }},
+      {"product through a gather", {kM23, kV3}, [](const auto& x) {
+         return ar::mul(ops::gather_common(x[0], constant(x[0], vec({1, 0})), 1), ops::slice(x[1], 0, 2));
+       }},
+      {"product of a vector", {kPos3}, [](const auto& x) { return ops::reduction::reduce_prod(x[0], {0}, false); }},
+      {"diag of a square", {kV3}, [](const auto& x) { return ops::linear_algebra::diag(ar::mul(x[0], x[0])); }},
+  };
+  for (const Case& c : cases) gradix_test::check_second_order(c);
 }
 
 }  // namespace

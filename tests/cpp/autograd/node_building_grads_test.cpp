@@ -94,24 +94,32 @@ TEST(NodeBuildingGrads, MatchFiniteDifferences) {
   check_grad("scalar_mul", ops::scalar_ops::ScalarMulOp(-2.5), {b});
 }
 
-TEST(NodeBuildingGrads, TiedExtremaGiveBothInputsTheWholeGradient) {
-  gradix_autograd::graph::run([](gradix_autograd::graph::Context& ctx) {
-    auto& g = ctx.graph();
-    const Tensor x = ops::convert_to_tensor(vec({1, 2}), g);
-    const Tensor y = gradix_autograd::tensor::TensorBuilder(g)
-                         .append_input(x, false)
-                         .append_input(x, false)
-                         .build(ops::math_ops::Maximum{});
-    const std::vector<Tensor> outputs{y};
-    const std::vector<Tensor> inputs{x, x};
-    const std::vector<Tensor> output_grads{ops::convert_to_tensor(vec({3, 4}), g)};
-    std::vector<std::optional<Tensor>> input_grads;
-    gradix_autograd::op::GradientContext gctx(outputs, inputs, ctx, output_grads, input_grads, 0);
-    ops::math_ops::Maximum{}.grad(gctx);
-    for (const auto& grad : input_grads) {
-      EXPECT_TRUE(gradix_test::same_array(*gradix_autograd::evaluation::Evaluator(ctx).eval(*grad), vec({3, 4})));
-    }
-  });
+// On a tie the first input takes the whole gradient and the second none, so
+// the parts add up to gy (max(v, v) has the gradient gy, not 2·gy).
+TEST(NodeBuildingGrads, TiedExtremaGiveTheFirstInputTheGradient) {
+  for (const bool maximum : {true, false}) {
+    SCOPED_TRACE(maximum ? "Maximum" : "Minimum");
+    gradix_autograd::graph::run([&](gradix_autograd::graph::Context& ctx) {
+      auto& g = ctx.graph();
+      const Tensor x = ops::convert_to_tensor(vec({1, 2}), g);
+      gradix_autograd::tensor::TensorBuilder b(g);
+      b.append_input(x, false).append_input(x, false);
+      const Tensor y = maximum ? b.build(ops::math_ops::Maximum{}) : b.build(ops::math_ops::Minimum{});
+      const std::vector<Tensor> outputs{y};
+      const std::vector<Tensor> inputs{x, x};
+      const std::vector<Tensor> output_grads{ops::convert_to_tensor(vec({3, 4}), g)};
+      std::vector<std::optional<Tensor>> input_grads;
+      gradix_autograd::op::GradientContext gctx(outputs, inputs, ctx, output_grads, input_grads, 0);
+      if (maximum) {
+        ops::math_ops::Maximum{}.grad(gctx);
+      } else {
+        ops::math_ops::Minimum{}.grad(gctx);
+      }
+      ASSERT_EQ(input_grads.size(), 2u);
+      EXPECT_TRUE(gradix_test::same_array(*gradix_autograd::evaluation::Evaluator(ctx).eval(*input_grads[0]), vec({3, 4})));
+      EXPECT_TRUE(gradix_test::same_array(*gradix_autograd::evaluation::Evaluator(ctx).eval(*input_grads[1]), vec({0, 0})));
+    });
+  }
 }
 
 TEST(NodeBuildingGrads, BroadcastHelpersArePartners) {

@@ -56,6 +56,7 @@ TEST(OpNames, TableOfEveryOperatorType) {
       {"ReduceMean", "gradix_autograd::tensor_ops::reduction_ops::ReduceMean"},
       {"ReduceProd", "gradix_autograd::tensor_ops::reduction_ops::ReduceProd"},
       {"ReduceGradCommon", "gradix_autograd::tensor_ops::reduction_ops::ReduceGradCommon"},
+      {"ExclusiveProd", "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProd"},
       {"Scalar", "gradix_autograd::tensor_ops::const_gen_ops::Scalar<f64>"},
       {"ConvertToTensor", "gradix_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>"},
       {"Variable", "gradix_autograd::tensor_ops::basic_source_ops::Variable"},

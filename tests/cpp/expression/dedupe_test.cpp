@@ -173,4 +173,17 @@ TEST(Dedupe, StreamingStopMatchesTheFullRun) {
   }
 }
 
+// A variable index far beyond the data leaves the key cheap to form, and
+// no allocation failure leaves it.
+TEST(Dedupe, FarVariableIndexKeysWithoutFailing) {
+  using tamrix::tree::EmlNode;
+  const auto key = [](std::uint64_t index) {
+    return topo::semantic_key(EmlTree::from_node(EmlNode::eml(EmlNode::var(index), EmlNode::var(index))));
+  };
+  std::uint64_t far = 0;
+  EXPECT_NO_THROW(far = key(1000000000000));
+  EXPECT_NE(far, key(1000000000001));
+  EXPECT_EQ(far, key(1000000000000));
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "expression/lower/siphash.hpp"
+#include "support/panic.hpp"
 
 namespace {
 
@@ -118,6 +119,16 @@ TEST(StructuralHash, CodeBytesOfEveryInnerKind) {
     EXPECT_EQ(bytes.back(), code) << static_cast<int>(kind);
     EXPECT_EQ(bytes[1], 3);  // the variable index, little-endian
   }
+}
+
+// The index of a named constant is checked where the node is made, so no
+// reader (hash, evaluation, LaTeX, polynomial conversion) meets one past the
+// table of seventeen.
+TEST(StructuralHash, NamedConstantPastTheTableIsFatalWhereMade) {
+  for (const int index : {17, 18, 255}) {
+    EXPECT_THROW(LoweredOp::named_const(static_cast<std::uint8_t>(index)), kvel_support::FatalError) << index;
+  }
+  EXPECT_EQ(LoweredOp::named_const(16).named_index(), 16);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "helpers/lowered_build.hpp"
@@ -59,6 +60,11 @@ TEST(NormalForm, CanonicalizeCases) {
       {"no variables", add(un(OpKind::Exp, c(1)), un(OpKind::Exp, c(1))), mul(c(2), un(OpKind::Exp, c(1)))},
       {"single atom", un(OpKind::Ln, x(0)), un(OpKind::Ln, x(0))},
       {"exponent overflow", pow(pow(pow(pow(pow(x(0), c(100)), c(100)), c(100)), c(100)), c(100)), {}},
+      // The cost follows the expression, not the largest variable index.
+      {"x100000000+x100000000", add(x(100000000), x(100000000)), mul(c(2), x(100000000))},
+      {"index 10^12", add(x(1000000000000), x(1000000000000)), mul(c(2), x(1000000000000))},
+      {"far indices sort as near ones", add(x(3), x(1000000000000)), add(x(1000000000000), x(3))},
+      {"largest index", mul(x(UINT64_MAX - 1), x(UINT64_MAX - 1)), pow(x(UINT64_MAX - 1), c(2))},
   };
   for (const auto& r : rows) {
     const LoweredOp got = ls::canonicalize_poly(r.in);

@@ -129,4 +129,34 @@ TEST(MultiPoly, AddTermKeepsZeroUntilNormalize) {
   EXPECT_TRUE(p.terms.empty());
 }
 
+// Exponents keep only the variables present, yet order terms exactly as the
+// full exponent vectors do (lexicographically), and multiply by adding.
+TEST(MultiPoly, ExponentsOrderAsFullVectors) {
+  const std::vector<std::vector<std::uint32_t>> full = {
+      {0, 0, 0}, {0, 0, 1}, {0, 0, 2}, {0, 1, 0}, {0, 1, 1}, {1, 0, 0},
+      {1, 0, 3}, {1, 2, 0}, {2, 0, 0}, {0, 3, 0}, {3, 0, 1}, {0, 0, 7},
+  };
+  const auto sparse = [](const std::vector<std::uint32_t>& v) {
+    mv::Exponents e;
+    for (std::size_t j = 0; j < v.size(); ++j) {
+      if (v[j] == 0) continue;
+      const std::optional<mv::Exponents> p = mv::Exponents::product(e, mv::Exponents::of_var(j, v[j]));
+      EXPECT_TRUE(p.has_value());
+      e = *p;
+    }
+    return e;
+  };
+  for (const auto& a : full) {
+    for (const auto& b : full) {
+      EXPECT_EQ(sparse(a) < sparse(b), a < b);
+      EXPECT_EQ(sparse(a) == sparse(b), a == b);
+      std::vector<std::uint32_t> sum(3);
+      for (std::size_t j = 0; j < 3; ++j) sum[j] = a[j] + b[j];
+      EXPECT_EQ(*mv::Exponents::product(sparse(a), sparse(b)), sparse(sum));
+    }
+  }
+  EXPECT_EQ(sparse({0, 2, 0}), (mv::Exponents{0, 2}));
+  EXPECT_FALSE(mv::Exponents::product(mv::Exponents::of_var(5, 0xFFFFFFFFu), mv::Exponents::of_var(5, 1)).has_value());
+}
+
 }  // namespace
