@@ -61,10 +61,12 @@ constexpr Texts kPowTexts{op_names::kMatrixPowBackwardOp, "dB"};
 Result sqrt_backward(const op::ComputeContext& ctx) {
   auto x = read_operands(ctx, kSqrtTexts);
   if (!x.has_value()) return kvel_support::unexpected(std::move(x.error()));
-  MatrixOrError s = sqrtm_spd_f64(x->a);
+  // S = A^(1/2) shares A's eigenvectors, so S·dA + dA·S = dS is solved in
+  // that eigenbasis, in O(n³), without forming S.
+  auto s = sqrtm_spd_eigh(x->a);
   if (!s.has_value()) return kvel_support::unexpected(error::OpError::other(std::move(s.error())));
   if (!gradient_fits(*x)) return gradient_misfit(kSqrtTexts);
-  MatrixOrError da = solve_sylvester_local(*s, *s, x->g);
+  MatrixOrError da = solve_sylvester_eigenbasis(*s, x->g);
   if (!da.has_value()) return kvel_support::unexpected(error::OpError::other(std::move(da.error())));
   return std::move(*da);
 }
