@@ -214,7 +214,7 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
     const Array t = *env.read(s.t);
     const Array* inputs[] = {&p, &*gradients[i], &m, &v, &t};
     op::ComputeContext compute(inputs);
-    if (!op.compute(compute)) continue;
+    if (!op::run_compute(op, compute)) continue;
     std::vector<Array>& out = compute.outputs();
     *env.write(s.param) = std::move(out[0]);
     *env.write(s.m) = std::move(out[2]);

@@ -88,23 +88,31 @@ void no_input_gradients(op::GradientContext& ctx) {
 
 }  // namespace
 
-op::OpResult MatrixSqrtBackwardOp::compute(op::ComputeContext& ctx) const { return append(ctx, sqrt_backward(ctx)); }
+op::OpResult MatrixSqrtBackwardOp::compute(op::ComputeContext& ctx) const {
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    return append(ctx, sqrt_backward(ctx));
+  });
+}
 
 op::OpResult MatrixLogBackwardOp::compute(op::ComputeContext& ctx) const {
-  return append(ctx, symmetric_backward(ctx, kLogTexts,
-                                        "logm backward: spectral VJP requires a symmetric input; non-symmetric "
-                                        "matrix-log gradient is not implemented",
-                                        [](const Matrix& a, const Matrix& g) { return logm_daleckii_krein(a, g); }));
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    return append(ctx, symmetric_backward(ctx, kLogTexts,
+                                          "logm backward: spectral VJP requires a symmetric input; non-symmetric "
+                                          "matrix-log gradient is not implemented",
+                                          [](const Matrix& a, const Matrix& g) { return logm_daleckii_krein(a, g); }));
+  });
 }
 
 op::OpResult MatrixPowBackwardOp::compute(op::ComputeContext& ctx) const {
-  const double power = p;
-  return append(ctx, symmetric_backward(ctx, kPowTexts,
-                                        "powm backward: spectral VJP requires a symmetric input; non-symmetric "
-                                        "matrix-power gradient is not implemented",
-                                        [power](const Matrix& a, const Matrix& g) {
-                                          return powm_spectral_backward(a, g, power);
-                                        }));
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    const double power = p;
+    return append(ctx, symmetric_backward(ctx, kPowTexts,
+                                          "powm backward: spectral VJP requires a symmetric input; non-symmetric "
+                                          "matrix-power gradient is not implemented",
+                                          [power](const Matrix& a, const Matrix& g) {
+                                            return powm_spectral_backward(a, g, power);
+                                          }));
+  });
 }
 
 void MatrixSqrtBackwardOp::grad(op::GradientContext& ctx) const { no_input_gradients(ctx); }
