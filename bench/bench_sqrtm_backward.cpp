@@ -4,31 +4,19 @@
 // would need 12.8 GB).
 #include <benchmark/benchmark.h>
 
-#include <cstdint>
-#include <vector>
-
 #include "autograd/matrix_functions.hpp"
 #include "autograd/op.hpp"
 #include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "fixed_matrices.hpp"
 
 namespace {
 
 namespace mf = gradix_autograd::tensor_ops::matrix_functions;
 using Matrix = mf::Matrix;
 
-Matrix fixed_random(std::size_t n, std::uint64_t seed) {
-  Matrix out = xt::zeros<double>({n, n});
-  std::uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
-  for (double& e : out) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    e = static_cast<double>(state >> 11) / 9007199254740992.0 * 2.0 - 1.0;
-  }
-  return out;
-}
-
 // B·Bᵀ + n·I: symmetric positive definite and well conditioned.
 Matrix fixed_spd(std::size_t n) {
-  const Matrix b = fixed_random(n, 3);
+  const Matrix b = bench_data::fixed_random(n, n, 3);
   Matrix a = mf::matmul_f64(b, mf::transpose_f64(b));
   for (std::size_t i = 0; i < n; ++i) a(i, i) += static_cast<double>(n);
   return a;
@@ -37,7 +25,7 @@ Matrix fixed_spd(std::size_t n) {
 void BM_SqrtBackwardOp(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   const gradix_autograd::Array a = mf::f64_to_owned(fixed_spd(n));
-  const gradix_autograd::Array g = mf::f64_to_owned(fixed_random(n, 5));
+  const gradix_autograd::Array g = mf::f64_to_owned(bench_data::fixed_random(n, n, 5));
   const gradix_autograd::Array* inputs[] = {&a, &g};
   const mf::MatrixSqrtBackwardOp op;
   for (auto _ : state) {
@@ -52,7 +40,7 @@ BENCHMARK(BM_SqrtBackwardOp)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::kMilli
 void BM_SqrtBackwardExplicitSylvester(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   const Matrix a = fixed_spd(n);
-  const Matrix g = fixed_random(n, 5);
+  const Matrix g = bench_data::fixed_random(n, n, 5);
   for (auto _ : state) {
     const auto s = mf::sqrtm_spd_f64(a);
     auto x = mf::solve_sylvester_local(*s, *s, g);

@@ -245,14 +245,13 @@ Svd svd_jacobi_f64(const Matrix& a) {
   // of squares neither overflow nor underflow; the singular values are scaled
   // back at the end, the singular vectors are those of a.
   const int e = matrix_scaling::safe_scale_exponent(a);
-  const Matrix scaled = matrix_scaling::scaled(a, e);
 
   // The working columns of W (m values each) and of V (n values each) are
   // stored one after the other, so every sum and rotation runs over
   // contiguous memory; the arithmetic and its order are those of the columns.
   std::vector<double> w(m * n);
   for (std::size_t r = 0; r < m; ++r)
-    for (std::size_t j = 0; j < n; ++j) w[j * m + r] = scaled(r, j);
+    for (std::size_t j = 0; j < n; ++j) w[j * m + r] = std::ldexp(a(r, j), e);
   std::vector<double> v(n * n, 0.0);
   for (std::size_t i = 0; i < n; ++i) v[i * n + i] = 1.0;
 

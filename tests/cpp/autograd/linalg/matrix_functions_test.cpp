@@ -203,19 +203,22 @@ TEST(SpectralBackward, MatchFiniteDifferences) {
   }
 }
 
-// The square-root gradient is the Sylvester solve S·X + X·S = g.
+// The square-root gradient is the Sylvester solve S·X + X·S = g, explicit or
+// in S's eigenbasis.
 TEST(SpectralBackward, SqrtGradientThroughSylvesterMatchesFiniteDifferences) {
-  for (std::size_t n : {1u, 3u, 4u}) {
+  for (std::size_t n : {1u, 3u, 4u, 5u}) {
     const Matrix a = linalg_test::fixed_spd(n, 40 + n);
     const Matrix g = linalg_test::fixed_random(n, n, 50 + n);
     const auto s = mf::sqrtm_spd_f64(a);
-    ASSERT_TRUE(s.has_value());
-    const auto da = mf::solve_sylvester_local(*s, *s, g);
-    ASSERT_TRUE(da.has_value());
+    const auto root = mf::sqrtm_spd_eigh(a);
+    ASSERT_TRUE(s.has_value() && root.has_value());
     const auto forward = [](const Matrix& x) { return *mf::sqrtm_spd_f64(x); };
-    EXPECT_TRUE(linalg_test::matches_finite_differences(
-        forward, a, g, *da, linalg_test::directions_like(a, true), 1e-7))
-        << n;
+    for (const auto& da : {mf::solve_sylvester_local(*s, *s, g), mf::solve_sylvester_eigenbasis(*root, g)}) {
+      ASSERT_TRUE(da.has_value());
+      EXPECT_TRUE(linalg_test::matches_finite_differences(
+          forward, a, g, *da, linalg_test::directions_like(a, true), 1e-7))
+          << n;
+    }
   }
 }
 
@@ -273,21 +276,6 @@ TEST(SylvesterEigenbasis, AgreesWithTheExplicitSolve) {
       for (double x : *explicit_solve) scale = std::max(scale, std::fabs(x));
       EXPECT_TRUE(near(*fast, *explicit_solve, 1e-12 * scale)) << n;
     }
-  }
-}
-
-TEST(SylvesterEigenbasis, GradientOfTheSquareRootMatchesFiniteDifferences) {
-  for (std::size_t n : {1u, 3u, 5u}) {
-    const Matrix a = linalg_test::fixed_spd(n, 120 + n);
-    const Matrix g = linalg_test::fixed_random(n, n, 130 + n);
-    const auto root = mf::sqrtm_spd_eigh(a);
-    ASSERT_TRUE(root.has_value());
-    const auto da = mf::solve_sylvester_eigenbasis(*root, g);
-    ASSERT_TRUE(da.has_value());
-    const auto forward = [](const Matrix& x) { return *mf::sqrtm_spd_f64(x); };
-    EXPECT_TRUE(linalg_test::matches_finite_differences(forward, a, g, *da,
-                                                        linalg_test::directions_like(a, true), 1e-7))
-        << n;
   }
 }
 
