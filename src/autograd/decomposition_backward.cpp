@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "autograd/matrix_scaling.hpp"
 #include "autograd/ndarray_ext.hpp"
 #include "support/panic.hpp"
 
@@ -240,16 +241,26 @@ double signum(double x) {
 Svd svd_jacobi_f64(const Matrix& a) {
   const std::size_t m = a.shape()[0];
   const std::size_t n = a.shape()[1];
-  Matrix w = a;
-  Matrix v = xt::zeros<double>({n, n});
-  for (std::size_t i = 0; i < n; ++i) v(i, i) = 1.0;
+  // A matrix of extreme scale is rotated as 2^e·a (exact), so that the sums
+  // of squares neither overflow nor underflow; the singular values are scaled
+  // back at the end, the singular vectors are those of a.
+  const int e = matrix_scaling::safe_scale_exponent(a);
 
-  const auto rotate = [](Matrix& x, std::size_t p, std::size_t q, double c, double s) {
-    for (std::size_t r = 0; r < x.shape()[0]; ++r) {
-      const double xp = x(r, p);
-      const double xq = x(r, q);
-      x(r, p) = c * xp - s * xq;
-      x(r, q) = s * xp + c * xq;
+  // The working columns of W (m values each) and of V (n values each) are
+  // stored one after the other, so every sum and rotation runs over
+  // contiguous memory; the arithmetic and its order are those of the columns.
+  std::vector<double> w(m * n);
+  for (std::size_t r = 0; r < m; ++r)
+    for (std::size_t j = 0; j < n; ++j) w[j * m + r] = std::ldexp(a(r, j), e);
+  std::vector<double> v(n * n, 0.0);
+  for (std::size_t i = 0; i < n; ++i) v[i * n + i] = 1.0;
+
+  const auto rotate = [](double* xp_col, double* xq_col, std::size_t len, double c, double s) {
+    for (std::size_t r = 0; r < len; ++r) {
+      const double xp = xp_col[r];
+      const double xq = xq_col[r];
+      xp_col[r] = c * xp - s * xq;
+      xq_col[r] = s * xp + c * xq;
     }
   };
 
@@ -257,20 +268,25 @@ Svd svd_jacobi_f64(const Matrix& a) {
     bool rotated = false;
     for (std::size_t p = 0; p + 1 < n; ++p) {
       for (std::size_t q = p + 1; q < n; ++q) {
+        double* wp = w.data() + p * m;
+        double* wq = w.data() + q * m;
         double alpha = 0.0, beta = 0.0, gamma = 0.0;
         for (std::size_t r = 0; r < m; ++r) {
-          alpha += w(r, p) * w(r, p);
-          beta += w(r, q) * w(r, q);
-          gamma += w(r, p) * w(r, q);
+          alpha += wp[r] * wp[r];
+          beta += wq[r] * wq[r];
+          gamma += wp[r] * wq[r];
         }
-        if (1e-15 * std::sqrt(alpha * beta) >= std::fabs(gamma)) continue;  // NaN rotates
+        // √(α·β), or √α·√β where the product itself overflows or underflows.
+        const double ab = alpha * beta;
+        const double norms = std::isnormal(ab) ? std::sqrt(ab) : std::sqrt(alpha) * std::sqrt(beta);
+        if (1e-15 * norms >= std::fabs(gamma)) continue;  // NaN rotates
         const double zeta = (beta - alpha) / (2.0 * gamma);
         const double t =
             zeta == 0.0 ? 1.0 : signum(zeta) / (std::sqrt(zeta * zeta + 1.0) + std::fabs(zeta));
         const double c = 1.0 / std::sqrt(t * t + 1.0);
         const double s = t * c;
-        rotate(w, p, q, c, s);
-        rotate(v, p, q, c, s);
+        rotate(wp, wq, m, c, s);
+        rotate(v.data() + p * n, v.data() + q * n, n, c, s);
         rotated = true;
       }
     }
@@ -280,7 +296,7 @@ Svd svd_jacobi_f64(const Matrix& a) {
   std::vector<double> sigma(n);
   for (std::size_t j = 0; j < n; ++j) {
     double sum = 0.0;
-    for (std::size_t r = 0; r < m; ++r) sum += w(r, j) * w(r, j);
+    for (std::size_t r = 0; r < m; ++r) sum += w[j * m + r] * w[j * m + r];
     sigma[j] = std::sqrt(sum);
   }
   std::vector<std::size_t> order(n);
@@ -293,10 +309,10 @@ Svd svd_jacobi_f64(const Matrix& a) {
   Svd out{xt::zeros<double>({m, k}), std::vector<double>(k), xt::zeros<double>({k, n})};
   for (std::size_t idx = 0; idx < k; ++idx) {
     const std::size_t j = order[idx];
-    out.s[idx] = sigma[j];
+    out.s[idx] = std::ldexp(sigma[j], -e);
     if (sigma[j] > 1e-300)
-      for (std::size_t r = 0; r < m; ++r) out.u(r, idx) = w(r, j) / sigma[j];
-    for (std::size_t c = 0; c < n; ++c) out.vt(idx, c) = v(c, j);
+      for (std::size_t r = 0; r < m; ++r) out.u(r, idx) = w[j * m + r] / sigma[j];
+    for (std::size_t c = 0; c < n; ++c) out.vt(idx, c) = v[j * n + c];
   }
   return out;
 }
@@ -309,17 +325,68 @@ Qr qr_gram_schmidt(const Matrix& a) {
     for (std::size_t j = 0; j < std::min(m, n); ++j) q(i, j) = a(i, j);
   for (std::size_t i = n; i < m; ++i) q(i, i) = 1.0;
 
-  for (std::size_t c = 0; c < m; ++c) {
+  // One modified Gram–Schmidt pass over column c against columns 0 … c−1.
+  const auto project_out = [&q, m](std::size_t c) {
     for (std::size_t j = 0; j < c; ++j) {
       double d = 0.0;
       for (std::size_t i = 0; i < m; ++i) d += q(i, j) * q(i, c);
       for (std::size_t i = 0; i < m; ++i) q(i, c) -= q(i, j) * d;
     }
+  };
+  const auto column_norm = [&q, m](std::size_t c) {
     double sum = 0.0;
     for (std::size_t i = 0; i < m; ++i) sum += q(i, c) * q(i, c);
-    const double nrm = std::sqrt(sum);
-    if (nrm > std::numeric_limits<double>::epsilon())
-      for (std::size_t i = 0; i < m; ++i) q(i, c) /= nrm;
+    return std::sqrt(sum);
+  };
+  const auto divide_column = [&q, m](std::size_t c, double nrm) {
+    for (std::size_t i = 0; i < m; ++i) q(i, c) /= nrm;
+  };
+  // A remainder is kept when it is a normal number and large enough against
+  // what it came from that one pass leaves it orthogonal to rounding.
+  const auto keeps = [](double remainder, double from, double fraction) {
+    return remainder >= std::numeric_limits<double>::min() && remainder > fraction * from;
+  };
+
+  for (std::size_t c = 0; c < m; ++c) {
+    const double original = column_norm(c);
+    project_out(c);
+    const double nrm = column_norm(c);
+    if (!std::isfinite(nrm)) {  // infinite or NaN entries propagate
+      if (nrm > std::numeric_limits<double>::epsilon()) divide_column(c, nrm);
+      continue;
+    }
+    if (keeps(nrm, original, 1e-2)) {
+      divide_column(c, nrm);
+      continue;
+    }
+    // Most of the column cancelled: orthogonalise the remainder once more,
+    // and keep it if that second pass left most of it.
+    if (nrm >= std::numeric_limits<double>::min()) {
+      project_out(c);
+      const double again = column_norm(c);
+      if (keeps(again, nrm, 0.5)) {
+        divide_column(c, again);
+        continue;
+      }
+    }
+    // A dependent column: Q is completed with the unit vector e_k that lies
+    // least in the span of the columns so far (the first such k), made
+    // orthogonal to them. Its remainder has at least length √((m − c)/m), so
+    // two passes leave it orthogonal to rounding.
+    std::size_t best = 0;
+    double best_weight = std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < m; ++k) {
+      double weight = 0.0;
+      for (std::size_t j = 0; j < c; ++j) weight += q(k, j) * q(k, j);
+      if (weight < best_weight) {
+        best = k;
+        best_weight = weight;
+      }
+    }
+    for (std::size_t i = 0; i < m; ++i) q(i, c) = i == best ? 1.0 : 0.0;
+    project_out(c);
+    project_out(c);
+    divide_column(c, column_norm(c));
   }
 
   Matrix r = xt::zeros<double>({m, n});

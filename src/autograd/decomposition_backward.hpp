@@ -57,14 +57,22 @@ struct Svd {
 };
 
 // One-sided (Hestenes) Jacobi rotations of the columns, at most 60 sweeps.
+// A matrix of extreme scale (largest magnitude outside [2^-340, 2^340)) is
+// rotated as an exactly rescaled copy, and the test that skips a converged
+// pair never forms an overflowing or underflowing product, so the result is
+// right at every finite scale.
 Svd svd_jacobi_f64(const Matrix& a);
 
 // The factorisations the decomposition gradients recompute, plain loops in a
-// fixed order. A pivot or column norm at or below the machine epsilon is not
-// an error: it leaves the column uneliminated / unnormalised.
+// fixed order. A small pivot is not an error: it leaves the column
+// uneliminated.
 
-// Q (m × m) by modified Gram–Schmidt on the columns of A (m × n), completed
-// with unit vectors when m > n; R = Qᵀ·A (m × n).
+// Q (m × m) by modified Gram–Schmidt on the columns of A (m × n), extended
+// with unit vectors when m > n; R = Qᵀ·A (m × n). Q is orthogonal for every
+// finite A: a column that cancels for the most part is orthogonalised a
+// second time, and a dependent column (rank-deficient A, a zero column) is
+// replaced by an orthonormal completion, which gives a zero (or rounding-
+// sized) diagonal entry of R.
 struct Qr {
   Matrix q;
   Matrix r;

@@ -125,7 +125,7 @@ std::vector<EvalResult> Evaluator::run() {
     const op::Op* op = node.op.get();
     if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
     op::ComputeContext ctx(input_values);
-    if (!op->compute(ctx).has_value() || ctx.outputs().empty()) continue;
+    if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
     memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
   }
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <new>
 #include <utility>
 
+#include "autograd/matrix_scaling.hpp"
 #include "support/number_format.hpp"
 #include "support/panic.hpp"
 
@@ -46,7 +48,11 @@ Matrix spectral_backward(const Matrix& a, const Matrix& g, DividedDifference div
 
 Eigh jacobi_eigh(const Matrix& a_in) {
   const std::size_t n = require_square(a_in, "a");
-  Matrix a = a_in;
+  // Matrices of extreme scale are rotated as 2^e·a, so that the sums of
+  // squares below neither underflow (no rotation at all) nor overflow; the
+  // eigenvectors are those of a, the eigenvalues are scaled back at the end.
+  const int e = matrix_scaling::safe_scale_exponent(a_in);
+  Matrix a = matrix_scaling::scaled(a_in, e);
   Matrix v = xt::zeros<double>({n, n});
   for (std::size_t i = 0; i < n; ++i) v(i, i) = 1.0;
 
@@ -97,14 +103,17 @@ Eigh jacobi_eigh(const Matrix& a_in) {
   }
 
   Eigh result{std::vector<double>(n), std::move(v)};
-  for (std::size_t i = 0; i < n; ++i) result.eigenvalues[i] = a(i, i);
+  for (std::size_t i = 0; i < n; ++i) result.eigenvalues[i] = std::ldexp(a(i, i), -e);
   return result;
 }
 
-bool is_symmetric_f64(const Matrix& a) {
-  const std::size_t n = rows(a);
-  if (cols(a) != n) return false;
+bool is_symmetric_f64(const Matrix& a_in) {
+  const std::size_t n = rows(a_in);
+  if (cols(a_in) != n) return false;
   if (n == 0) return true;
+  // The test is scale-free; a matrix of extreme scale is compared as 2^e·a so
+  // that its squares neither overflow nor underflow.
+  const Matrix a = matrix_scaling::scaled(a_in, matrix_scaling::safe_scale_exponent(a_in));
   double total = 0.0;
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j) total += a(i, j) * a(i, j);
@@ -120,21 +129,28 @@ bool is_symmetric_f64(const Matrix& a) {
   return rel < 1e-8;
 }
 
-MatrixOrError sqrtm_spd_f64(const Matrix& a) {
+kvel_support::Expected<Eigh, std::string> sqrtm_spd_eigh(const Matrix& a) {
   if (!is_symmetric_f64(a))
     return kvel_support::unexpected(std::string("sqrtm backward: input matrix is not symmetric"));
-  const Eigh eig = jacobi_eigh(a);
+  Eigh eig = jacobi_eigh(a);
   for (double l : eig.eigenvalues) {
     if (l <= 0.0)  // a NaN eigenvalue passes
       return kvel_support::unexpected("sqrtm backward: non-positive eigenvalue " +
                                       kvel_support::format_shortest_exponent(l) +
                                       "; input must be SPD");
   }
+  for (double& l : eig.eigenvalues) l = std::sqrt(l);
+  return eig;
+}
+
+MatrixOrError sqrtm_spd_f64(const Matrix& a) {
+  auto root = sqrtm_spd_eigh(a);
+  if (!root.has_value()) return kvel_support::unexpected(std::move(root.error()));
   const std::size_t n = rows(a);
-  const Matrix& v = eig.eigenvectors;
+  const Matrix& v = root->eigenvectors;
   Matrix m = xt::zeros<double>({n, n});
   for (std::size_t i = 0; i < n; ++i)
-    for (std::size_t j = 0; j < n; ++j) m(i, j) = std::sqrt(eig.eigenvalues[j]) * v(i, j);
+    for (std::size_t j = 0; j < n; ++j) m(i, j) = root->eigenvalues[j] * v(i, j);
   return matmul_f64(m, transpose_f64(v));
 }
 
@@ -175,6 +191,7 @@ MatrixOrError solve_sylvester_local(const Matrix& a, const Matrix& b, const Matr
   // Unknown u·n + w is X[w][u] (column-major vectorisation); the system is
   // (Iₘ ⊗ a + bᵀ ⊗ Iₙ)·vec(X) = vec(c), held as an augmented N × (N+1) array.
   const std::size_t width = big_n + 1;
+  if (width > std::vector<double>().max_size() / big_n) throw std::bad_array_new_length();
   std::vector<double> sys(big_n * width, 0.0);
   const auto at = [&](std::size_t r, std::size_t col) -> double& { return sys[r * width + col]; };
   for (std::size_t i = 0; i < m; ++i)
@@ -215,6 +232,25 @@ MatrixOrError solve_sylvester_local(const Matrix& a, const Matrix& b, const Matr
   for (std::size_t u = 0; u < m; ++u)
     for (std::size_t w = 0; w < n; ++w) x(w, u) = at(u * n + w, big_n);
   return x;
+}
+
+MatrixOrError solve_sylvester_eigenbasis(const Eigh& s, const Matrix& c) {
+  const Matrix& v = s.eigenvectors;
+  const std::size_t n = require_square(v, "eigenvectors");
+  if (s.eigenvalues.size() != n)
+    kvel_support::panic("matrix_functions: " + std::to_string(s.eigenvalues.size()) +
+                        " eigenvalues for " + std::to_string(n) + " eigenvectors");
+  require_shape(c, n, n, "c");
+  // In S's eigenbasis the equation decouples: (μ_i + μ_j)·Y[i][j] = (Vᵀ·c·V)[i][j].
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j)
+      if (std::fabs(s.eigenvalues[i] + s.eigenvalues[j]) < 1e-300)
+        return kvel_support::unexpected(std::string("Sylvester: singular coefficient matrix"));
+  const Matrix vt = transpose_f64(v);
+  Matrix y = matmul_f64(matmul_f64(vt, c), v);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) y(i, j) = y(i, j) / (s.eigenvalues[i] + s.eigenvalues[j]);
+  return matmul_f64(matmul_f64(v, y), vt);
 }
 
 Matrix matmul_f64(const Matrix& a, const Matrix& b) {

@@ -3,9 +3,12 @@
 // `compute` on a ComputeContext, and the gradient construction recognises it by
 // the text `name` returns (op_names.hpp).
 
+#include <new>
 #include <span>
+#include <stdexcept>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "autograd/array.hpp"
@@ -52,6 +55,28 @@ class Op {
   // The operator itself for types that allow downcasting; nothing by default.
   virtual const Op* as_any() const { return nullptr; }
 };
+
+// The error of an operator that ran out of memory: Other "<name>: out of memory".
+error::OpError out_of_memory(std::string_view op_name);
+
+// Runs `body` (a callable returning an OpResult) and turns an allocation
+// failure inside it (std::bad_alloc, or a container's std::length_error for a
+// size it cannot hold) into out_of_memory(op_name).
+template <class Body>
+OpResult without_allocation_failure(std::string_view op_name, Body&& body) {
+  try {
+    return std::forward<Body>(body)();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  // The failed allocation's memory is released by now.
+  return kvel_support::unexpected(out_of_memory(op_name));
+}
+
+// op.compute(ctx) as the evaluator and the optimizers run it: an allocation
+// failure inside any operator is its OpError, never an exception, and a
+// failed compute leaves no outputs behind.
+OpResult run_compute(const Op& op, ComputeContext& ctx);
 
 // The default `name`: the full qualified type name, Derived::kName.
 template <class Derived>

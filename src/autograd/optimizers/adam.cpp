@@ -221,7 +221,7 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
     const Array t = *env.read(s.t);
     const Array* inputs[] = {&p, &*gradients[i], &m, &v, &t};
     op::ComputeContext compute(inputs);
-    if (!op.compute(compute)) continue;
+    if (!op::run_compute(op, compute)) continue;
     results[i] = std::move(compute.outputs());
   }
   for (std::size_t i = 0; i < count; ++i) {

@@ -61,10 +61,12 @@ constexpr Texts kPowTexts{op_names::kMatrixPowBackwardOp, "dB"};
 Result sqrt_backward(const op::ComputeContext& ctx) {
   auto x = read_operands(ctx, kSqrtTexts);
   if (!x.has_value()) return kvel_support::unexpected(std::move(x.error()));
-  MatrixOrError s = sqrtm_spd_f64(x->a);
+  // S = A^(1/2) shares A's eigenvectors, so S·dA + dA·S = dS is solved in
+  // that eigenbasis, in O(n³), without forming S.
+  auto s = sqrtm_spd_eigh(x->a);
   if (!s.has_value()) return kvel_support::unexpected(error::OpError::other(std::move(s.error())));
   if (!gradient_fits(*x)) return gradient_misfit(kSqrtTexts);
-  MatrixOrError da = solve_sylvester_local(*s, *s, x->g);
+  MatrixOrError da = solve_sylvester_eigenbasis(*s, x->g);
   if (!da.has_value()) return kvel_support::unexpected(error::OpError::other(std::move(da.error())));
   return std::move(*da);
 }
@@ -86,23 +88,31 @@ void no_input_gradients(op::GradientContext& ctx) {
 
 }  // namespace
 
-op::OpResult MatrixSqrtBackwardOp::compute(op::ComputeContext& ctx) const { return append(ctx, sqrt_backward(ctx)); }
+op::OpResult MatrixSqrtBackwardOp::compute(op::ComputeContext& ctx) const {
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    return append(ctx, sqrt_backward(ctx));
+  });
+}
 
 op::OpResult MatrixLogBackwardOp::compute(op::ComputeContext& ctx) const {
-  return append(ctx, symmetric_backward(ctx, kLogTexts,
-                                        "logm backward: spectral VJP requires a symmetric input; non-symmetric "
-                                        "matrix-log gradient is not implemented",
-                                        [](const Matrix& a, const Matrix& g) { return logm_daleckii_krein(a, g); }));
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    return append(ctx, symmetric_backward(ctx, kLogTexts,
+                                          "logm backward: spectral VJP requires a symmetric input; non-symmetric "
+                                          "matrix-log gradient is not implemented",
+                                          [](const Matrix& a, const Matrix& g) { return logm_daleckii_krein(a, g); }));
+  });
 }
 
 op::OpResult MatrixPowBackwardOp::compute(op::ComputeContext& ctx) const {
-  const double power = p;
-  return append(ctx, symmetric_backward(ctx, kPowTexts,
-                                        "powm backward: spectral VJP requires a symmetric input; non-symmetric "
-                                        "matrix-power gradient is not implemented",
-                                        [power](const Matrix& a, const Matrix& g) {
-                                          return powm_spectral_backward(a, g, power);
-                                        }));
+  return op::without_allocation_failure(name(), [&]() -> op::OpResult {
+    const double power = p;
+    return append(ctx, symmetric_backward(ctx, kPowTexts,
+                                          "powm backward: spectral VJP requires a symmetric input; non-symmetric "
+                                          "matrix-power gradient is not implemented",
+                                          [power](const Matrix& a, const Matrix& g) {
+                                            return powm_spectral_backward(a, g, power);
+                                          }));
+  });
 }
 
 void MatrixSqrtBackwardOp::grad(op::GradientContext& ctx) const { no_input_gradients(ctx); }

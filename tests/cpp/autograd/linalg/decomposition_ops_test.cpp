@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "autograd/decomposition_backward.hpp"
@@ -75,11 +77,49 @@ TEST(Factorisations, SmallPivotsAndZeroColumnsAreNotErrors) {
   const bo::Lu lu = bo::lu_doolittle(mat({{0, 1}, {1, 1}}));
   EXPECT_TRUE(exactly(lu.l, identity(2)));
   EXPECT_TRUE(exactly(lu.u, mat({{0, 1}, {0, 1}})));
+  // A zero column is completed to an orthonormal Q (RankDeficientInput below).
   const bo::Qr qr = bo::qr_gram_schmidt(mat({{0, 1}, {0, 1}}));
-  EXPECT_EQ(qr.q(0, 0), 0.0);
-  EXPECT_EQ(qr.q(1, 0), 0.0);
+  EXPECT_TRUE(exactly(qr.q, identity(2)));
+  EXPECT_TRUE(exactly(qr.r, mat({{0, 1}, {0, 1}})));
   EXPECT_FALSE(bo::cholesky_banachiewicz(mat({{1, 2}, {2, 1}})).has_value());
   EXPECT_FALSE(bo::cholesky_banachiewicz(mat({{0}})).has_value());
+}
+
+// Q stays orthogonal, Q·R = A and R upper triangular (to rounding) where
+// columns are dependent, zero or tiny: plain Gram–Schmidt with an absolute
+// threshold left such columns unnormalised or normalised its rounding noise,
+// so that |QᵀQ − I| reached 1.
+TEST(Factorisations, RankDeficientInputKeepsQOrthogonal) {
+  const Matrix b = linalg_test::fixed_random(4, 2, 71);
+  const Matrix c = linalg_test::fixed_random(2, 4, 72);
+  struct Case {
+    const char* what;
+    Matrix a;
+  };
+  const Case cases[] = {
+      {"dependent pair", mat({{1, 2}, {2, 4}})},
+      {"dependent pair, large", 1e3 * mat({{1, 2}, {2, 4}})},
+      {"rank one 3x3", mat({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}})},
+      {"rank one, tiny scale", 1e-5 * mat({{1, 1, 1}, {1, 1, 1}, {1, 1, 1}})},
+      {"rank two 4x4", product(b, c)},
+      {"zero 3x3", zeros(3, 3)},
+      {"zero first column", mat({{0, 1, 2}, {0, 3, 1}, {0, 2, 2}})},
+      {"tall, repeated column", mat({{1, 1}, {0, 0}, {0, 0}, {0, 0}})},
+      {"tall, column equal to a unit completion", mat({{0}, {0}, {1}})},
+      {"full rank below the machine epsilon", 1e-20 * linalg_test::fixed_random(3, 3, 73)},
+      {"wide rank one", mat({{1, 2, 3}, {2, 4, 6}})},
+  };
+  for (const Case& t : cases) {
+    const std::size_t m = t.a.shape()[0];
+    const bo::Qr qr = bo::qr_gram_schmidt(t.a);
+    double scale = 0.0;
+    for (double x : t.a) scale = std::max(scale, std::fabs(x));
+    EXPECT_TRUE(near(product(transpose(qr.q), qr.q), identity(m), 1e-15)) << t.what;
+    EXPECT_TRUE(near(product(qr.q, qr.r), t.a, 1e-15 * std::max(scale, 1e-300))) << t.what;
+    for (std::size_t i = 0; i < m; ++i)
+      for (std::size_t j = 0; j < std::min(i, t.a.shape()[1]); ++j)
+        EXPECT_LE(std::fabs(qr.r(i, j)), 1e-15 * scale) << t.what << " R[" << i << "][" << j << "]";
+  }
 }
 
 TEST(Factorisations, ZeroSizes) {

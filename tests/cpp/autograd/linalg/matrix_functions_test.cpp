@@ -203,19 +203,22 @@ TEST(SpectralBackward, MatchFiniteDifferences) {
   }
 }
 
-// The square-root gradient is the Sylvester solve S·X + X·S = g.
+// The square-root gradient is the Sylvester solve S·X + X·S = g, explicit or
+// in S's eigenbasis.
 TEST(SpectralBackward, SqrtGradientThroughSylvesterMatchesFiniteDifferences) {
-  for (std::size_t n : {1u, 3u, 4u}) {
+  for (std::size_t n : {1u, 3u, 4u, 5u}) {
     const Matrix a = linalg_test::fixed_spd(n, 40 + n);
     const Matrix g = linalg_test::fixed_random(n, n, 50 + n);
     const auto s = mf::sqrtm_spd_f64(a);
-    ASSERT_TRUE(s.has_value());
-    const auto da = mf::solve_sylvester_local(*s, *s, g);
-    ASSERT_TRUE(da.has_value());
+    const auto root = mf::sqrtm_spd_eigh(a);
+    ASSERT_TRUE(s.has_value() && root.has_value());
     const auto forward = [](const Matrix& x) { return *mf::sqrtm_spd_f64(x); };
-    EXPECT_TRUE(linalg_test::matches_finite_differences(
-        forward, a, g, *da, linalg_test::directions_like(a, true), 1e-7))
-        << n;
+    for (const auto& da : {mf::solve_sylvester_local(*s, *s, g), mf::solve_sylvester_eigenbasis(*root, g)}) {
+      ASSERT_TRUE(da.has_value());
+      EXPECT_TRUE(linalg_test::matches_finite_differences(
+          forward, a, g, *da, linalg_test::directions_like(a, true), 1e-7))
+          << n;
+    }
   }
 }
 
@@ -249,6 +252,52 @@ TEST(Sylvester, MatchesReference) {
                                            mat({{1, 2}, {3, 4}}));
   ASSERT_TRUE(x.has_value());
   EXPECT_TRUE(near(*x, mat({{0.015873015873015872, 0.1904761904761905}, {0.5555555555555556, 0.6666666666666666}}), 1e-14));
+}
+
+// ---- solve_sylvester_eigenbasis --------------------------------------------
+
+// The O(n³) eigenbasis solve agrees with the explicit Kronecker-sum system to
+// rounding, for the square root of an SPD matrix and for an indefinite S.
+TEST(SylvesterEigenbasis, AgreesWithTheExplicitSolve) {
+  for (std::size_t n : {1u, 2u, 3u, 6u, 12u}) {
+    const Matrix a = linalg_test::fixed_spd(n, 90 + n);
+    const Matrix c = linalg_test::fixed_random(n, n, 100 + n);
+    const auto root = mf::sqrtm_spd_eigh(a);
+    const auto s = mf::sqrtm_spd_f64(a);
+    ASSERT_TRUE(root.has_value() && s.has_value());
+    Matrix indefinite = linalg_test::symmetrized(linalg_test::fixed_random(n, n, 110 + n));
+    indefinite(0, 0) += 3.0;
+    const std::pair<mf::Eigh, Matrix> systems[] = {{*root, *s}, {mf::jacobi_eigh(indefinite), indefinite}};
+    for (const auto& [eig, sm] : systems) {
+      const auto fast = mf::solve_sylvester_eigenbasis(eig, c);
+      const auto explicit_solve = mf::solve_sylvester_local(sm, sm, c);
+      ASSERT_TRUE(fast.has_value() && explicit_solve.has_value()) << n;
+      double scale = 0.0;
+      for (double x : *explicit_solve) scale = std::max(scale, std::fabs(x));
+      EXPECT_TRUE(near(*fast, *explicit_solve, 1e-12 * scale)) << n;
+    }
+  }
+}
+
+// μ_i + μ_j = 0 is a singular system, reported as the explicit solve reports
+// it; a NaN sum passes and propagates.
+TEST(SylvesterEigenbasis, SingularSumsAndEdgeCases) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const std::vector<double>& mu : {std::vector<double>{0, 0}, std::vector<double>{1, -1},
+                                        std::vector<double>{2, 1e-301}}) {
+    const auto x = mf::solve_sylvester_eigenbasis(mf::Eigh{mu, identity(2)}, identity(2));
+    ASSERT_FALSE(x.has_value()) << mu[1];
+    EXPECT_EQ(x.error(), "Sylvester: singular coefficient matrix");
+  }
+  const auto with_nan = mf::solve_sylvester_eigenbasis(mf::Eigh{{nan}, identity(1)}, mat({{1}}));
+  ASSERT_TRUE(with_nan.has_value());
+  EXPECT_TRUE(std::isnan((*with_nan)(0, 0)));
+  const auto empty = mf::solve_sylvester_eigenbasis(mf::Eigh{{}, zeros(0, 0)}, zeros(0, 0));
+  ASSERT_TRUE(empty.has_value());
+  EXPECT_EQ(empty->size(), 0u);
+  const auto diagonal = mf::solve_sylvester_eigenbasis(mf::Eigh{{2, 3}, identity(2)}, mat({{1, 5}, {5, 1}}));
+  ASSERT_TRUE(diagonal.has_value());
+  EXPECT_TRUE(exactly(*diagonal, mat({{0.25, 1}, {1, 1.0 / 6}})));
 }
 
 // ---- zero sizes and matmul_f64 ---------------------------------------------
