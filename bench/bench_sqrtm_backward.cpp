@@ -4,9 +4,9 @@
 // would need 12.8 GB).
 #include <benchmark/benchmark.h>
 
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 #include "autograd/op.hpp"
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 #include "fixed_matrices.hpp"
 
 namespace {

@@ -2,7 +2,7 @@
 // on fixed pseudo-random square and tall matrices.
 #include <benchmark/benchmark.h>
 
-#include "autograd/decomposition_backward.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
 #include "fixed_matrices.hpp"
 
 namespace {

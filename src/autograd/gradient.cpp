@@ -6,7 +6,7 @@
 #include "autograd/constructors.hpp"
 #include "autograd/grad_context.hpp"
 #include "autograd/gradient_rules.hpp"
-#include "autograd/linalg_gradient_hook.hpp"
+#include "autograd/linalg/linalg_gradient_hook.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"

@@ -7,7 +7,7 @@
 
 #include "autograd/grad_context.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
 #include "autograd/ndarray_ext.hpp"
 #include "autograd/shape_helpers.hpp"
 

@@ -23,7 +23,7 @@
 #include "autograd/tensor_ops/array_constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "autograd/tensor_ops/decomposition_ops.hpp"
-#include "autograd/tensor_ops/kronecker_ops.hpp"
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/decomposition_ops.hpp"
+#include "autograd/linalg/kronecker_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "autograd/decomposition_backward.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/linalg/decomposition_ops.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <utility>
 
-#include "autograd/decomposition_backward.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <vector>
 
-#include "autograd/decomposition_backward.hpp"
-#include "autograd/matrix_functions.hpp"
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {

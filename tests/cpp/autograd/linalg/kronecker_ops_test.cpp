@@ -1,4 +1,4 @@
-#include "autograd/tensor_ops/kronecker_ops.hpp"
+#include "autograd/linalg/kronecker_ops.hpp"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 #include "autograd/evaluation.hpp"
 #include "autograd/gradient.hpp"
 #include "autograd/op_test_util.hpp"
-#include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/linalg/decomposition_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
-#include "autograd/tensor_ops/kronecker_ops.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
+#include "autograd/linalg/kronecker_ops.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
 
 namespace {
 

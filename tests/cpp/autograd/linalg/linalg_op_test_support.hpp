@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 #include "autograd/op_test_util.hpp"
 #include "linalg_test_support.hpp"
 

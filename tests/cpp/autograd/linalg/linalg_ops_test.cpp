@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/matrix_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/matrix_ops.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {

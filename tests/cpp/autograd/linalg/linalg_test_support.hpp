@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "autograd/decomposition_backward.hpp"
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 #include "support/xtensor.hpp"
 
 namespace linalg_test {

@@ -8,7 +8,7 @@
 #include "autograd/tensor_ops/array_constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
 
 namespace {
 

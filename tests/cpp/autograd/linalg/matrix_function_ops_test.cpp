@@ -1,4 +1,4 @@
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 
 #include <gtest/gtest.h>
 

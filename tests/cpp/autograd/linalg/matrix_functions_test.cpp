@@ -1,4 +1,4 @@
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "autograd/tensor_ops/matrix_ops.hpp"
+#include "autograd/linalg/matrix_ops.hpp"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 
 #include <algorithm>
 #include <cfloat>
@@ -6,7 +6,7 @@
 #include <new>
 #include <utility>
 
-#include "autograd/matrix_scaling.hpp"
+#include "autograd/linalg/matrix_scaling.hpp"
 #include "support/number_format.hpp"
 #include "support/panic.hpp"
 

@@ -1,4 +1,4 @@
-#include "autograd/decomposition_backward.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "autograd/matrix_scaling.hpp"
+#include "autograd/linalg/matrix_scaling.hpp"
 #include "autograd/ndarray_ext.hpp"
 #include "support/panic.hpp"
 

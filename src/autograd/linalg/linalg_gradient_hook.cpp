@@ -1,14 +1,14 @@
-#include "autograd/linalg_gradient_hook.hpp"
+#include "autograd/linalg/linalg_gradient_hook.hpp"
 
 #include <utility>
 
 #include "autograd/constructors.hpp"
-#include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/linalg/decomposition_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
-#include "autograd/tensor_ops/kronecker_ops.hpp"
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/kronecker_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 #include "support/panic.hpp"
 
 namespace gradix_autograd::gradient {

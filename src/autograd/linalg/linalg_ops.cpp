@@ -1,4 +1,4 @@
-#include "autograd/tensor_ops/linalg_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
 
 #include "autograd/grad_context.hpp"
 

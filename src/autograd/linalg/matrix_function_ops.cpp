@@ -1,9 +1,9 @@
-#include "autograd/tensor_ops/matrix_function_ops.hpp"
+#include "autograd/linalg/matrix_function_ops.hpp"
 
 #include <string>
 
 #include "autograd/grad_context.hpp"
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 
 namespace gradix_autograd::tensor_ops::matrix_functions {
 

@@ -4,9 +4,9 @@
 #include "autograd/constructors.hpp"
 #include "autograd/grad_context.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/linear_algebra.hpp"
-#include "autograd/tensor_ops/matrix_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
+#include "autograd/linalg/matrix_ops.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
 #include "support/panic.hpp"
 

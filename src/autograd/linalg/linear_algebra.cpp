@@ -1,10 +1,10 @@
-#include "autograd/tensor_ops/linear_algebra.hpp"
+#include "autograd/linalg/linear_algebra.hpp"
 
 #include "autograd/constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/matrix_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/matrix_ops.hpp"
 
 namespace gradix_autograd::tensor_ops::linear_algebra {
 

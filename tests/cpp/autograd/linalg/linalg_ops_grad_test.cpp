@@ -7,8 +7,8 @@
 #include "autograd/constructors.hpp"
 #include "autograd/evaluation.hpp"
 #include "autograd/grad_context.hpp"
-#include "autograd/tensor_ops/linalg_ops.hpp"
-#include "autograd/tensor_ops/matrix_ops.hpp"
+#include "autograd/linalg/linalg_ops.hpp"
+#include "autograd/linalg/matrix_ops.hpp"
 #include "linalg_op_test_support.hpp"
 
 namespace {

@@ -1,13 +1,13 @@
-#include "autograd/tensor_ops/decomposition_ops.hpp"
+#include "autograd/linalg/decomposition_ops.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
 
-#include "autograd/decomposition_backward.hpp"
+#include "autograd/linalg/decomposition_backward.hpp"
 #include "autograd/grad_context.hpp"
-#include "autograd/matrix_functions.hpp"
+#include "autograd/linalg/matrix_functions.hpp"
 
 namespace gradix_autograd::tensor_ops::decomposition_ops::backward_ops {
 
