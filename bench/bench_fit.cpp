@@ -3,6 +3,7 @@
 // gradient and Adam arithmetic without graphs. The tree has depth 3 and
 // three constants; the counter "step" is the time of one step.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
@@ -53,6 +54,34 @@ void BM_FitConstantsEngine(benchmark::State& state) {
     benchmark::DoNotOptimize(fitted);
   }
   set_step_counter(state);
+}
+
+long minor_faults() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_minflt;
+}
+
+// Page faults of one steady-state training step: a fit of 10 + kEpochs epochs
+// minus a fit of 10, so the faults of setting up a fit cancel out.
+void BM_FitStepPageFaults(benchmark::State& state) {
+  const EmlTree tree = bench_tree();
+  const auto data = bench_data(static_cast<std::size_t>(state.range(0)));
+  kvel_core::discoverer::Discoverer short_fit;
+  short_fit.max_epochs = 10;
+  kvel_core::discoverer::Discoverer long_fit;
+  long_fit.max_epochs = 10 + kEpochs;
+  long faults = 0;
+  for (auto _ : state) {
+    const long f0 = minor_faults();
+    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
+    const long f1 = minor_faults();
+    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
+    const long f2 = minor_faults();
+    faults += (f2 - f1) - (f1 - f0);
+  }
+  state.counters["faults_per_step"] =
+      static_cast<double>(faults) / static_cast<double>(state.iterations() * kEpochs);
 }
 
 // The same steps by hand: nodes in post-order with one buffer each.
@@ -177,3 +206,4 @@ void BM_FitConstantsDirect(benchmark::State& state) {
 
 BENCHMARK(BM_FitConstantsEngine)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FitConstantsDirect)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FitStepPageFaults)->Arg(10000)->Unit(benchmark::kMillisecond);

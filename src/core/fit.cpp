@@ -1,3 +1,4 @@
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 
 #include <cmath>
@@ -165,6 +166,8 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
     return FittedTree{tree, mean_squared_error(*prediction, data.y)};
   }
 
+  // Every step frees and allocates the same arrays: keep their blocks.
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   gradix_autograd::variable::VariableEnvironment env;
   std::vector<VariableID> params;
   params.reserve(initial.size());

@@ -4,6 +4,7 @@
 #include <limits>
 #include <utility>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/polish.hpp"
 
@@ -86,6 +87,7 @@ std::optional<std::vector<double>> solve_dense(std::vector<std::vector<double>> 
 Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
                    std::size_t iterations, loss::RobustLoss loss, const cancel::CancelToken& cancel) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   std::vector<double> p = fit::collect_consts(*tree.root);
   const std::size_t n = p.size();
   if (n == 0) {

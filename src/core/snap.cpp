@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/polish.hpp"
 #include "expression/symreg/constants.hpp"
@@ -56,6 +57,7 @@ std::optional<double> error_with(const EmlTree& tree, std::span<const double> va
 
 Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
                         double tolerance, const cancel::CancelToken& cancel) {
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   std::vector<double> working = fit::collect_consts(*tree.root);
   auto prediction = forest::eval_tree(tree, columns);
   if (!prediction) return {tree, std::numeric_limits<double>::infinity()};
