@@ -20,11 +20,13 @@ std::optional<TensorId> find_placeholder(const graph::NodesView& nodes, const st
 }
 
 // Depth-first post-order over forward inputs from every target, one visited
-// set for all: each node once, after all of its inputs. Iterative, because
-// an input chain may be as long as the graph (500,001 nodes) and recursion
-// that deep would overflow the stack; the explicit stack visits inputs in the
-// same order a recursive walk would.
-std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std::vector<tensor::Tensor>& targets) {
+// set for all: each node once, after all of its inputs. A fed node has its
+// value already, so neither it nor what lies below it through it is listed.
+// Iterative, because an input chain may be as long as the graph (500,001
+// nodes) and recursion that deep would overflow the stack; the explicit stack
+// visits inputs in the same order a recursive walk would.
+std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std::vector<tensor::Tensor>& targets,
+                                       const std::vector<const Array*>& fed) {
   struct Frame {
     TensorId id;
     std::size_t next_input;
@@ -35,7 +37,7 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
   for (const tensor::Tensor& target : targets) {
     const TensorId root = target.id();
     (void)nodes[root];  // a target past the end is a fatal index error
-    if (visited[root]) continue;
+    if (visited[root] || fed[root] != nullptr) continue;
     visited[root] = true;
     stack.push_back({root, 0});
     while (!stack.empty()) {
@@ -43,7 +45,7 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
       const tensor::InputList& inputs = nodes[top.id].inputs;
       if (top.next_input < inputs.size()) {
         const TensorId input = inputs[top.next_input++].id;
-        if (!visited[input]) {
+        if (!visited[input] && fed[input] == nullptr) {
           visited[input] = true;
           stack.push_back({input, 0});
         }
@@ -94,14 +96,13 @@ std::vector<EvalResult> Evaluator::run() {
   }
   if (targets_.empty()) return {};
 
-  const std::vector<TensorId> order = evaluation_order(nodes, targets_);
+  const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
   // At most one value per node in `order`; reserved up front, so the memo's
   // pointers into it stay valid.
   std::vector<Array> computed;
   computed.reserve(order.size());
   std::vector<const Array*> input_values;
   for (const TensorId id : order) {
-    if (memo[id] != nullptr) continue;
     const tensor::TensorInternal& node = nodes[id];
     if (node.variable_id) {
       if (*node.variable_id < env.num_variables()) {
@@ -148,6 +149,41 @@ EvalResult Evaluator::eval(const tensor::Tensor& target) {
   std::vector<EvalResult> results = run();
   if (results.empty()) return kvel_support::unexpected(error::EvalError::other("No tensor evaluated"));
   return std::move(results.front());
+}
+
+std::vector<TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets) {
+  const graph::NodesView nodes = graph.nodes();
+  // A node's inputs were installed before it, so one pass in id order sees
+  // every input's answer before the node's own.
+  std::vector<bool> varying(nodes.size(), false);
+  for (TensorId id = 0; id < nodes.size(); ++id) {
+    const tensor::TensorInternal& node = nodes[id];
+    bool v = node.variable_id.has_value();
+    for (const tensor::InputRecord& input : node.inputs) v = v || varying[input.id];
+    varying[id] = v;
+  }
+  std::vector<bool> seen(nodes.size(), false);
+  std::vector<TensorId> fixed;
+  std::vector<TensorId> stack;
+  const auto reach = [&](TensorId id) {
+    if (seen[id]) return;
+    seen[id] = true;
+    if (varying[id]) {
+      stack.push_back(id);
+    } else {
+      fixed.push_back(id);
+    }
+  };
+  for (const tensor::Tensor& target : targets) {
+    (void)nodes[target.id()];  // fatal past the end
+    reach(target.id());
+    while (!stack.empty()) {
+      const TensorId id = stack.back();
+      stack.pop_back();
+      for (const tensor::InputRecord& input : nodes[id].inputs) reach(input.id);
+    }
+  }
+  return fixed;
 }
 
 }  // namespace gradix_autograd::evaluation

@@ -3,6 +3,7 @@
 // in one pass. Placeholders take fed arrays, variable nodes the environment's
 // arrays, and every other needed node is computed once, after its inputs.
 
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -69,5 +70,12 @@ class Evaluator {
   std::optional<Feeder> feeder_;
   graph::Context* context_;
 };
+
+// The nodes the targets need whose values no variable reaches and that are
+// targets themselves or inputs of nodes a variable reaches. While only
+// variables change, their values stay the same from run to run, so a caller
+// that evaluates the same targets again and again can compute them once and
+// feed them by id.
+std::vector<tensor::TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets);
 
 }  // namespace gradix_autograd::evaluation

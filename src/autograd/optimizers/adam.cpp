@@ -161,13 +161,7 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   graph::Graph& graph = ctx.graph();
   variable::VariableEnvironment& env = ctx.env();
   const variable::VariableNamespace ns = env.namespace_handle(std::string(namespace_name));
-  struct Step {
-    variable::VariableID param;
-    variable::VariableID m;
-    variable::VariableID v;
-    variable::VariableID t;
-  };
-  std::vector<Step> steps;
+  std::vector<Slots> steps;
   steps.reserve(params.size());
   for (std::size_t i = 0; i < params.size(); ++i) {
     std::optional<variable::VariableID> id;
@@ -203,10 +197,33 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   for (evaluation::Feed& feed : feeder.feeds) evaluator.feed(std::move(feed.key), *feed.value);
   const std::vector<evaluation::EvalResult> gradients = evaluator.run();
 
+  apply(steps, gradients, env);
+}
+
+std::vector<Adam::Slots> Adam::slots(std::span<const variable::VariableID> params,
+                                     variable::VariableEnvironment& env) const {
+  const auto state = [&](const std::string& name) {
+    const std::optional<variable::VariableID> id = env.find(variable::FullName(namespace_name, name));
+    if (!id) {
+      kvel_support::panic("variable array `" + name + "` not found in namespace " + std::string(namespace_name));
+    }
+    return *id;
+  };
+  std::vector<Slots> out;
+  out.reserve(params.size());
+  for (const variable::VariableID id : params) {
+    const StateNames names = state_names(id);
+    out.push_back({id, state(names.m), state(names.v), state(names.t)});
+  }
+  return out;
+}
+
+void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
+                 variable::VariableEnvironment& env) const {
   const AdamOp op(alpha, eps, b1, b2);
-  for (std::size_t i = 0; i < gradients.size() && i < steps.size(); ++i) {
+  for (std::size_t i = 0; i < gradients.size() && i < slots.size(); ++i) {
     if (!gradients[i]) continue;
-    const Step& s = steps[i];
+    const Slots& s = slots[i];
     if (s.param >= env.num_variables()) continue;
     const Array p = *env.read(s.param);
     const Array m = *env.read(s.m);

@@ -181,6 +181,41 @@ TEST(Evaluator, ComputesInDepthFirstPostOrderFromEachTarget) {
   });
 }
 
+TEST(Evaluator, WhatLiesBelowAFedNodeIsNotComputed) {
+  gradix_autograd::graph::run([](Context& ctx) {
+    int below = 0;
+    int above = 0;
+    const Tensor hidden = counted(constant(ctx.graph(), 1.0), &below);
+    const Tensor fed = counted(hidden, &below);
+    const Tensor top = counted(fed, &above);
+    const Array value = scalar(40.0);
+    const std::vector<EvalResult> results =
+        Evaluator(ctx).feed(fed, value).push(top).push(fed).run();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(same_array(*results[0], scalar(41.0)));
+    EXPECT_TRUE(same_array(*results[1], scalar(40.0)));
+    EXPECT_EQ(below, 0);
+    EXPECT_EQ(above, 1);
+  });
+}
+
+TEST(FixedInputs, AreTheLargestPartsNoVariableReaches) {
+  gradix_autograd::variable::VariableEnvironment env;
+  const auto id = env.name("c").set(xt::xtensor<double, 1>({1.5}));
+  env.run([&](Context& ctx) {
+    int calls = 0;
+    const Tensor x = ctx.placeholder("x", {-1});
+    const Tensor data_part = counted(counted(x, &calls), &calls);
+    const Tensor v = ctx.variable_by_id(id);
+    const Tensor mixed = add(data_part, counted(v, &calls));
+    const Tensor also_fixed = counted(x, &calls);
+    const Tensor targets[] = {mixed, also_fixed, add(mixed, x)};
+    EXPECT_EQ(gradix_autograd::evaluation::fixed_inputs(ctx.graph(), targets),
+              (std::vector<gradix_autograd::tensor::TensorId>{data_part.id(), also_fixed.id(), x.id()}));
+    EXPECT_EQ(calls, 0);
+  });
+}
+
 TEST(Evaluator, StolenOperatorIsFatal) {
   gradix_autograd::graph::run([](Context& ctx) {
     const Tensor c = constant(ctx.graph(), 4.0);
