@@ -58,6 +58,66 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
   return order;
 }
 
+// Computes every node of `order` whose inputs have values, after them; the
+// values go to `computed` (cleared first) and the memo points at them.
+void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnvironment& env,
+                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed) {
+  // At most one value per node in `order`; reserved up front, so the memo's
+  // pointers into it stay valid.
+  computed.clear();
+  computed.reserve(order.size());
+  const Array* input_values[tensor::InputList::kInline];
+  std::vector<const Array*> more_input_values;
+  for (const TensorId id : order) {
+    const tensor::TensorInternal& node = nodes[id];
+    if (node.variable_id) {
+      if (*node.variable_id < env.num_variables()) {
+        memo[id] = &computed.emplace_back(*env.read(*node.variable_id));
+      }
+      continue;
+    }
+    if (node.placeholder_name != nullptr) continue;  // not fed: no value
+
+    const std::size_t count = node.inputs.size();
+    const Array** inputs = input_values;
+    if (count > tensor::InputList::kInline) {
+      more_input_values.resize(count);
+      inputs = more_input_values.data();
+    }
+    bool inputs_ready = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      inputs[i] = memo[node.inputs[i].id];
+      if (inputs[i] == nullptr) {
+        inputs_ready = false;
+        break;
+      }
+    }
+    if (!inputs_ready) continue;
+    const op::Op* op = node.op.get();
+    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
+    op::ComputeContext ctx(std::span<const Array* const>(inputs, count));
+    if (!op->compute(ctx).has_value() || ctx.outputs().empty()) continue;
+    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
+  }
+}
+
+// A copy of each target's value, or the failure that names the target.
+std::vector<EvalResult> collect_results(std::span<const tensor::Tensor> targets,
+                                        const std::vector<const Array*>& memo) {
+  std::vector<EvalResult> results;
+  results.reserve(targets.size());
+  for (const tensor::Tensor& target : targets) {
+    const Array* value = memo[target.id()];
+    if (value != nullptr) {
+      results.emplace_back(*value);
+    } else {
+      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
+          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
+    }
+  }
+  return results;
+}
+
 }  // namespace
 
 Evaluator& Evaluator::feed(PlaceholderKey key, const Array& value) {
@@ -97,51 +157,9 @@ std::vector<EvalResult> Evaluator::run() {
   if (targets_.empty()) return {};
 
   const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
-  // At most one value per node in `order`; reserved up front, so the memo's
-  // pointers into it stay valid.
   std::vector<Array> computed;
-  computed.reserve(order.size());
-  std::vector<const Array*> input_values;
-  for (const TensorId id : order) {
-    const tensor::TensorInternal& node = nodes[id];
-    if (node.variable_id) {
-      if (*node.variable_id < env.num_variables()) {
-        memo[id] = &computed.emplace_back(*env.read(*node.variable_id));
-      }
-      continue;
-    }
-    if (node.placeholder_name != nullptr) continue;  // not fed: no value
-
-    input_values.clear();
-    bool inputs_ready = true;
-    for (const tensor::InputRecord& input : node.inputs) {
-      const Array* value = memo[input.id];
-      if (value == nullptr) {
-        inputs_ready = false;
-        break;
-      }
-      input_values.push_back(value);
-    }
-    if (!inputs_ready) continue;
-    const op::Op* op = node.op.get();
-    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
-    op::ComputeContext ctx(input_values);
-    if (!op->compute(ctx).has_value() || ctx.outputs().empty()) continue;
-    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
-  }
-
-  std::vector<EvalResult> results;
-  results.reserve(targets_.size());
-  for (const tensor::Tensor& target : targets_) {
-    const Array* value = memo[target.id()];
-    if (value != nullptr) {
-      results.emplace_back(*value);
-    } else {
-      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
-          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
-    }
-  }
-  return results;
+  compute_in_order(nodes, env, order, memo, computed);
+  return collect_results(targets_, memo);
 }
 
 EvalResult Evaluator::eval(const tensor::Tensor& target) {
@@ -149,6 +167,27 @@ EvalResult Evaluator::eval(const tensor::Tensor& target) {
   std::vector<EvalResult> results = run();
   if (results.empty()) return kvel_support::unexpected(error::EvalError::other("No tensor evaluated"));
   return std::move(results.front());
+}
+
+RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets,
+                                       std::vector<TensorId> fed)
+    : context_(&context), targets_(std::move(targets)), fed_(std::move(fed)) {
+  const graph::NodesView nodes = context.graph().nodes();
+  memo_.assign(nodes.size(), nullptr);
+  // Any non-null pointer marks a fed node while the order is worked out.
+  for (const TensorId id : fed_)
+    if (id < memo_.size()) memo_[id] = &op::shared_zero();
+  order_ = evaluation_order(nodes, targets_, memo_);
+}
+
+std::vector<EvalResult> RepeatedEvaluation::run(std::span<const Array* const> values) {
+  const graph::NodesView nodes = context_->graph().nodes();
+  if (nodes.size() != memo_.size()) kvel_support::panic("the graph changed under a repeated evaluation");
+  std::fill(memo_.begin(), memo_.end(), nullptr);
+  for (std::size_t i = 0; i < fed_.size() && i < values.size(); ++i)
+    if (fed_[i] < memo_.size()) memo_[fed_[i]] = values[i];
+  compute_in_order(nodes, context_->env(), order_, memo_, computed_);
+  return collect_results(targets_, memo_);
 }
 
 std::vector<TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets) {

@@ -71,6 +71,28 @@ class Evaluator {
   graph::Context* context_;
 };
 
+// The same targets evaluated again and again with the same nodes fed, while
+// the fed values and the variables change: the order of evaluation and the
+// working storage are kept from run to run. Each run gives what an Evaluator
+// with these targets and these feeds by id gives. The graph must not grow
+// meanwhile.
+class RepeatedEvaluation {
+ public:
+  RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets, std::vector<tensor::TensorId> fed);
+
+  // values[i] is fed to fed[i], for this run; a later feed of the same node
+  // wins. Every fed node needs a value.
+  std::vector<EvalResult> run(std::span<const Array* const> values);
+
+ private:
+  graph::Context* context_;
+  std::vector<tensor::Tensor> targets_;
+  std::vector<tensor::TensorId> fed_;
+  std::vector<tensor::TensorId> order_;
+  std::vector<const Array*> memo_;
+  std::vector<Array> computed_;
+};
+
 // The nodes the targets need whose values no variable reaches and that are
 // targets themselves or inputs of nodes a variable reaches. While only
 // variables change, their values stay the same from run to run, so a caller

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "autograd/constructors.hpp"
@@ -18,10 +20,12 @@ namespace kvel_core::fit {
 
 namespace ops = gradix_autograd::tensor_ops;
 using gradix_autograd::Array;
+using gradix_autograd::evaluation::EvalResult;
 using gradix_autograd::evaluation::Evaluator;
 using gradix_autograd::evaluation::PlaceholderKey;
 using gradix_autograd::graph::Context;
 using gradix_autograd::tensor::Tensor;
+using gradix_autograd::tensor::TensorId;
 using gradix_autograd::variable::VariableID;
 using tamrix::tree::EmlNode;
 using tamrix::tree::EmlTree;
@@ -59,8 +63,7 @@ void collect_into(const EmlNode& node, std::vector<double>& out) {
 class TrainingGraph {
  public:
   TrainingGraph(Context& ctx, const EmlTree& tree, std::span<const VariableID> params,
-                const forest::FeedColumns& data, const Array& y)
-      : ctx_(ctx) {
+                const forest::FeedColumns& data, const Array& y) {
     std::vector<Tensor> columns;
     const Tensor ones = forest::make_placeholders(ctx, data.columns.size(), columns);
     const Tensor y_placeholder = ctx.placeholder("kvel_y", {-1});
@@ -74,43 +77,44 @@ class TrainingGraph {
     const Tensor squares = ops::arithmetic::mul(d, d);
     const Tensor loss = ops::reduction::reduce_mean(squares);
     const Tensor targets[] = {loss};
-    grads_ = ops::grad(targets, variables);
+    const std::vector<Tensor> grads = ops::grad(targets, variables);
 
     // Fed by id: each placeholder was just made and is the first of its name.
-    for (std::size_t j = 0; j < columns.size(); ++j) feeds_.push_back({columns[j].id(), &data.columns[j]});
-    feeds_.push_back({ones.id(), &data.ones});
-    feeds_.push_back({y_placeholder.id(), &y});
+    std::vector<std::pair<TensorId, const Array*>> feeds;
+    for (std::size_t j = 0; j < columns.size(); ++j) feeds.emplace_back(columns[j].id(), &data.columns[j]);
+    feeds.emplace_back(ones.id(), &data.ones);
+    feeds.emplace_back(y_placeholder.id(), &y);
 
     // What no constant reaches (the data's own parts of the tree) has the
-    // same value in every step: computed here, once.
-    const std::vector<gradix_autograd::tensor::TensorId> fixed = gradix_autograd::evaluation::fixed_inputs(ctx.graph(), grads_);
-    Evaluator evaluator = data_evaluator();
-    for (const auto id : fixed) evaluator.push(Tensor(ctx.graph(), id));
-    std::vector<gradix_autograd::evaluation::EvalResult> values = evaluator.run();
+    // same value in every step: computed here, once, and fed from then on.
+    const std::vector<TensorId> fixed = gradix_autograd::evaluation::fixed_inputs(ctx.graph(), grads);
+    Evaluator evaluator(ctx);
+    for (const auto& [id, value] : feeds) evaluator.feed(PlaceholderKey::by_id(id), *value);
+    for (const TensorId id : fixed) evaluator.push(Tensor(ctx.graph(), id));
+    std::vector<EvalResult> values = evaluator.run();
+    fixed_values_.reserve(fixed.size());
     for (std::size_t i = 0; i < fixed.size() && i < values.size(); ++i) {
-      if (values[i]) fixed_values_.push_back({fixed[i], std::move(*values[i])});
+      if (values[i]) feeds.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
     }
+
+    std::vector<TensorId> fed;
+    for (const auto& [id, value] : feeds) {
+      fed.push_back(id);
+      feed_values_.push_back(value);
+    }
+    step_.emplace(ctx, grads, std::move(fed));
   }
+
+  TrainingGraph(const TrainingGraph&) = delete;
+  TrainingGraph& operator=(const TrainingGraph&) = delete;
 
   // The gradients at the constants the environment holds now.
-  std::vector<gradix_autograd::evaluation::EvalResult> gradients() {
-    Evaluator evaluator = data_evaluator();
-    for (const auto& [id, value] : fixed_values_) evaluator.feed(PlaceholderKey::by_id(id), value);
-    for (const Tensor& g : grads_) evaluator.push(g);
-    return evaluator.run();
-  }
+  std::vector<EvalResult> gradients() { return step_->run(feed_values_); }
 
  private:
-  Evaluator data_evaluator() {
-    Evaluator evaluator(ctx_);
-    for (const auto& [id, value] : feeds_) evaluator.feed(PlaceholderKey::by_id(id), *value);
-    return evaluator;
-  }
-
-  Context& ctx_;
-  std::vector<Tensor> grads_;
-  std::vector<std::pair<gradix_autograd::tensor::TensorId, const Array*>> feeds_;
-  std::vector<std::pair<gradix_autograd::tensor::TensorId, Array>> fixed_values_;
+  std::vector<Array> fixed_values_;  // reserved: the feeds point into it
+  std::vector<const Array*> feed_values_;
+  std::optional<gradix_autograd::evaluation::RepeatedEvaluation> step_;
 };
 
 // The first element of each constant's variable, NaN where it cannot be read.

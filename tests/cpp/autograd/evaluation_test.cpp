@@ -216,6 +216,38 @@ TEST(FixedInputs, AreTheLargestPartsNoVariableReaches) {
   });
 }
 
+TEST(RepeatedEvaluation, GivesWhatAFreshEvaluatorGivesAsValuesChange) {
+  gradix_autograd::variable::VariableEnvironment env;
+  const auto id = env.name("c").set(xt::xtensor<double, 1>({1.5, 2.5}));
+  env.run([&](Context& ctx) {
+    int calls = 0;
+    const Tensor x = ctx.placeholder("x", {-1});
+    const Tensor v = ctx.variable_by_id(id);
+    const Tensor sum = add(counted(x, &calls), v);
+    const Tensor unfed = ctx.placeholder("unfed", {-1});
+    const Tensor failing = add(sum, unfed);
+    const Tensor targets[] = {sum, failing, x};
+    gradix_autograd::evaluation::RepeatedEvaluation repeated(ctx, {targets[0], targets[1], targets[2]}, {x.id()});
+    for (const double shift : {0.0, 10.0, -3.0}) {
+      *env.write(id) = vec({1.5 + shift, 2.5});
+      const Array fed = vec({shift, 1.0});
+      const Array* values[] = {&fed};
+      const std::vector<EvalResult> got = repeated.run(values);
+      const std::vector<EvalResult> want = Evaluator(ctx).feed(x, fed).push(sum).push(failing).push(x).run();
+      ASSERT_EQ(got.size(), want.size());
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].has_value(), want[i].has_value()) << i;
+        if (got[i]) {
+          EXPECT_TRUE(same_array(*got[i], *want[i])) << i;
+        } else {
+          EXPECT_EQ(failure(got[i]), failure(want[i])) << i;
+        }
+      }
+    }
+    EXPECT_EQ(calls, 6);
+  });
+}
+
 TEST(Evaluator, StolenOperatorIsFatal) {
   gradix_autograd::graph::run([](Context& ctx) {
     const Tensor c = constant(ctx.graph(), 4.0);
