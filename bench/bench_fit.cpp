@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -52,6 +53,27 @@ void BM_FitConstantsEngine(benchmark::State& state) {
   for (auto _ : state) {
     auto fitted = kvel_core::fit::fit_constants(tree, data, config);
     benchmark::DoNotOptimize(fitted);
+  }
+  set_step_counter(state);
+}
+
+// One steady-state step: a fit of 10 + kEpochs epochs minus a fit of 10, so
+// that setting up a fit, reading its constants back and scoring the result
+// cancel out. The counter "step" is the time of one step.
+void BM_FitConstantsEngineSteadyStep(benchmark::State& state) {
+  const EmlTree tree = bench_tree();
+  const auto data = bench_data(static_cast<std::size_t>(state.range(0)));
+  kvel_core::discoverer::Discoverer short_fit;
+  short_fit.max_epochs = 10;
+  kvel_core::discoverer::Discoverer long_fit;
+  long_fit.max_epochs = 10 + kEpochs;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
+    const auto t1 = std::chrono::steady_clock::now();
+    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
+    const auto t2 = std::chrono::steady_clock::now();
+    state.SetIterationTime(std::chrono::duration<double>((t2 - t1) - (t1 - t0)).count());
   }
   set_step_counter(state);
 }
@@ -206,4 +228,5 @@ void BM_FitConstantsDirect(benchmark::State& state) {
 
 BENCHMARK(BM_FitConstantsEngine)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FitConstantsDirect)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FitConstantsEngineSteadyStep)->Arg(200)->Arg(10000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FitStepPageFaults)->Arg(10000)->Unit(benchmark::kMillisecond);

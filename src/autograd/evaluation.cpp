@@ -68,6 +68,7 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
   computed.reserve(order.size());
   const Array* input_values[tensor::InputList::kInline];
   std::vector<const Array*> more_input_values;
+  std::vector<Array> outputs;
   for (const TensorId id : order) {
     const tensor::TensorInternal& node = nodes[id];
     if (node.variable_id) {
@@ -95,7 +96,7 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
     if (!inputs_ready) continue;
     const op::Op* op = node.op.get();
     if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
-    op::ComputeContext ctx(std::span<const Array* const>(inputs, count));
+    op::ComputeContext ctx(std::span<const Array* const>(inputs, count), outputs);
     if (!op->compute(ctx).has_value() || ctx.outputs().empty()) continue;
     memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
   }
