@@ -171,22 +171,32 @@ EvalResult Evaluator::eval(const tensor::Tensor& target) {
 }
 
 RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets,
-                                       std::vector<TensorId> fed)
-    : context_(&context), targets_(std::move(targets)), fed_(std::move(fed)) {
+                                       std::span<const FeedById> feeds)
+    : context_(&context), targets_(std::move(targets)), feeds_(feeds.begin(), feeds.end()) {
+  const std::vector<TensorId> fixed = fixed_inputs(context.graph(), targets_);
+  Evaluator once(context);
+  for (const auto& [id, value] : feeds_) once.feed(PlaceholderKey::by_id(id), *value);
+  for (const TensorId id : fixed) once.push(tensor::Tensor(context.graph(), id));
+  std::vector<EvalResult> values = once.run();
+  fixed_values_.reserve(fixed.size());
+  for (std::size_t i = 0; i < fixed.size() && i < values.size(); ++i) {
+    // A fixed node that fails keeps failing: it is left to every run.
+    if (values[i]) feeds_.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
+  }
+
   const graph::NodesView nodes = context.graph().nodes();
   memo_.assign(nodes.size(), nullptr);
-  // Any non-null pointer marks a fed node while the order is worked out.
-  for (const TensorId id : fed_)
-    if (id < memo_.size()) memo_[id] = &op::shared_zero();
+  for (const auto& [id, value] : feeds_)
+    if (id < memo_.size()) memo_[id] = value;
   order_ = evaluation_order(nodes, targets_, memo_);
 }
 
-std::vector<EvalResult> RepeatedEvaluation::run(std::span<const Array* const> values) {
+std::vector<EvalResult> RepeatedEvaluation::run() {
   const graph::NodesView nodes = context_->graph().nodes();
-  if (nodes.size() != memo_.size()) kvel_support::panic("the graph changed under a repeated evaluation");
+  if (nodes.size() != memo_.size()) kvel_support::panic("the graph grew under a repeated evaluation");
   std::fill(memo_.begin(), memo_.end(), nullptr);
-  for (std::size_t i = 0; i < fed_.size() && i < values.size(); ++i)
-    if (fed_[i] < memo_.size()) memo_[fed_[i]] = values[i];
+  for (const auto& [id, value] : feeds_)
+    if (id < memo_.size()) memo_[id] = value;
   compute_in_order(nodes, context_->env(), order_, memo_, computed_);
   return collect_results(targets_, memo_);
 }

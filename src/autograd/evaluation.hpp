@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -71,23 +72,26 @@ class Evaluator {
   graph::Context* context_;
 };
 
-// The same targets evaluated again and again with the same nodes fed, while
-// the fed values and the variables change: the order of evaluation and the
-// working storage are kept from run to run. Each run gives what an Evaluator
-// with these targets and these feeds by id gives. The graph must not grow
-// meanwhile.
+// The same targets evaluated again and again while only variables change:
+// the feeds stay the same for every run, so what the targets need that no
+// variable reaches is computed once, when this is made, and the order of
+// evaluation and the working storage are kept from run to run. Each run gives
+// what an Evaluator with these targets and these feeds by id gives. The graph
+// must not grow meanwhile, and the fed arrays must outlive this.
 class RepeatedEvaluation {
  public:
-  RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets, std::vector<tensor::TensorId> fed);
+  using FeedById = std::pair<tensor::TensorId, const Array*>;
+  RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets, std::span<const FeedById> feeds);
+  RepeatedEvaluation(const RepeatedEvaluation&) = delete;
+  RepeatedEvaluation& operator=(const RepeatedEvaluation&) = delete;
 
-  // values[i] is fed to fed[i], for this run; a later feed of the same node
-  // wins. Every fed node needs a value.
-  std::vector<EvalResult> run(std::span<const Array* const> values);
+  std::vector<EvalResult> run();
 
  private:
   graph::Context* context_;
   std::vector<tensor::Tensor> targets_;
-  std::vector<tensor::TensorId> fed_;
+  std::vector<Array> fixed_values_;  // reserved up front: feeds_ points into it
+  std::vector<FeedById> feeds_;      // later entries win
   std::vector<tensor::TensorId> order_;
   std::vector<const Array*> memo_;
   std::vector<Array> computed_;

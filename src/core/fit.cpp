@@ -25,7 +25,6 @@ using gradix_autograd::evaluation::Evaluator;
 using gradix_autograd::evaluation::PlaceholderKey;
 using gradix_autograd::graph::Context;
 using gradix_autograd::tensor::Tensor;
-using gradix_autograd::tensor::TensorId;
 using gradix_autograd::variable::VariableID;
 using tamrix::tree::EmlNode;
 using tamrix::tree::EmlTree;
@@ -80,40 +79,23 @@ class TrainingGraph {
     const std::vector<Tensor> grads = ops::grad(targets, variables);
 
     // Fed by id: each placeholder was just made and is the first of its name.
-    std::vector<std::pair<TensorId, const Array*>> feeds;
+    std::vector<gradix_autograd::evaluation::RepeatedEvaluation::FeedById> feeds;
     for (std::size_t j = 0; j < columns.size(); ++j) feeds.emplace_back(columns[j].id(), &data.columns[j]);
     feeds.emplace_back(ones.id(), &data.ones);
     feeds.emplace_back(y_placeholder.id(), &y);
 
     // What no constant reaches (the data's own parts of the tree) has the
-    // same value in every step: computed here, once, and fed from then on.
-    const std::vector<TensorId> fixed = gradix_autograd::evaluation::fixed_inputs(ctx.graph(), grads);
-    Evaluator evaluator(ctx);
-    for (const auto& [id, value] : feeds) evaluator.feed(PlaceholderKey::by_id(id), *value);
-    for (const TensorId id : fixed) evaluator.push(Tensor(ctx.graph(), id));
-    std::vector<EvalResult> values = evaluator.run();
-    fixed_values_.reserve(fixed.size());
-    for (std::size_t i = 0; i < fixed.size() && i < values.size(); ++i) {
-      if (values[i]) feeds.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
-    }
-
-    std::vector<TensorId> fed;
-    for (const auto& [id, value] : feeds) {
-      fed.push_back(id);
-      feed_values_.push_back(value);
-    }
-    step_.emplace(ctx, grads, std::move(fed));
+    // same value in every step, and is computed once.
+    step_.emplace(ctx, grads, feeds);
   }
 
   TrainingGraph(const TrainingGraph&) = delete;
   TrainingGraph& operator=(const TrainingGraph&) = delete;
 
   // The gradients at the constants the environment holds now.
-  std::vector<EvalResult> gradients() { return step_->run(feed_values_); }
+  std::vector<EvalResult> gradients() { return step_->run(); }
 
  private:
-  std::vector<Array> fixed_values_;  // reserved: the feeds point into it
-  std::vector<const Array*> feed_values_;
   std::optional<gradix_autograd::evaluation::RepeatedEvaluation> step_;
 };
 
