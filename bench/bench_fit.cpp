@@ -57,51 +57,45 @@ void BM_FitConstantsEngine(benchmark::State& state) {
   set_step_counter(state);
 }
 
-// One steady-state step: a fit of 10 + kEpochs epochs minus a fit of 10, so
-// that setting up a fit, reading its constants back and scoring the result
-// cancel out. The counter "step" is the time of one step.
-void BM_FitConstantsEngineSteadyStep(benchmark::State& state) {
-  const EmlTree tree = bench_tree();
-  const auto data = bench_data(static_cast<std::size_t>(state.range(0)));
-  kvel_core::discoverer::Discoverer short_fit;
-  short_fit.max_epochs = 10;
-  kvel_core::discoverer::Discoverer long_fit;
-  long_fit.max_epochs = 10 + kEpochs;
-  for (auto _ : state) {
-    const auto t0 = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
-    const auto t1 = std::chrono::steady_clock::now();
-    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
-    const auto t2 = std::chrono::steady_clock::now();
-    state.SetIterationTime(std::chrono::duration<double>((t2 - t1) - (t1 - t0)).count());
-  }
-  set_step_counter(state);
-}
-
 long minor_faults() {
   rusage usage{};
   getrusage(RUSAGE_THREAD, &usage);
   return usage.ru_minflt;
 }
 
-// Page faults of one steady-state training step: a fit of 10 + kEpochs epochs
-// minus a fit of 10, so the faults of setting up a fit cancel out.
-void BM_FitStepPageFaults(benchmark::State& state) {
+// A steady-state step is measured as a fit of 10 + kEpochs epochs minus a fit
+// of 10, so that setting up a fit, reading its constants back and scoring
+// the result cancel out. `measure` gives a reading (time, page faults) of now.
+template <class Reading, class Measure>
+Reading steady_steps(benchmark::State& state, Measure measure) {
   const EmlTree tree = bench_tree();
   const auto data = bench_data(static_cast<std::size_t>(state.range(0)));
   kvel_core::discoverer::Discoverer short_fit;
   short_fit.max_epochs = 10;
   kvel_core::discoverer::Discoverer long_fit;
   long_fit.max_epochs = 10 + kEpochs;
-  long faults = 0;
+  const Reading r0 = measure();
+  benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
+  const Reading r1 = measure();
+  benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
+  const Reading r2 = measure();
+  return (r2 - r1) - (r1 - r0);
+}
+
+// The counter "step" is the time of one steady-state step.
+void BM_FitConstantsEngineSteadyStep(benchmark::State& state) {
   for (auto _ : state) {
-    const long f0 = minor_faults();
-    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
-    const long f1 = minor_faults();
-    benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
-    const long f2 = minor_faults();
-    faults += (f2 - f1) - (f1 - f0);
+    const auto elapsed = steady_steps<std::chrono::steady_clock::duration>(
+        state, [] { return std::chrono::steady_clock::now().time_since_epoch(); });
+    state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
   }
+  set_step_counter(state);
+}
+
+// Minor page faults of one steady-state step.
+void BM_FitStepPageFaults(benchmark::State& state) {
+  long faults = 0;
+  for (auto _ : state) faults += steady_steps<long>(state, minor_faults);
   state.counters["faults_per_step"] =
       static_cast<double>(faults) / static_cast<double>(state.iterations() * kEpochs);
 }
