@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -90,19 +91,22 @@ void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken&
   JobQueue queue(count, job);
   std::vector<std::thread> pool;
   pool.reserve(workers);
-  std::exception_ptr own_error;
-  try {
-    for (std::size_t w = 0; w < workers; ++w) {
+  for (std::size_t w = 0; w < workers; ++w) {
+    try {
       pool.emplace_back([&queue] {
         queue.work();
         queue.worker_done();
       });
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the ones running share the jobs
     }
+  }
+  std::exception_ptr own_error;
+  try {
     queue.work();
-    while (!queue.wait_for_workers(workers)) cancel.check();
+    while (!queue.wait_for_workers(pool.size())) cancel.check();
   } catch (...) {
-    // Cancelled from the token (the workers see it at their next poll), or a
-    // thread that could not be started.
+    // Cancelled from the token: the workers see it at their next poll.
     own_error = std::current_exception();
     queue.stop_new_jobs();
   }
