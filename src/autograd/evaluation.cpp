@@ -72,9 +72,9 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
   for (const TensorId id : order) {
     const tensor::TensorInternal& node = nodes[id];
     if (node.variable_id) {
-      if (*node.variable_id < env.num_variables()) {
-        memo[id] = &computed.emplace_back(*env.read(*node.variable_id));
-      }
+      // Read in place: nothing writes a variable while the graph is
+      // evaluated, and the environment keeps its arrays where they are.
+      if (*node.variable_id < env.num_variables()) memo[id] = &*env.read(*node.variable_id);
       continue;
     }
     if (node.placeholder_name != nullptr) continue;  // not fed: no value
