@@ -1,7 +1,9 @@
 #include "autograd/buffer_pool.hpp"
 #include "core/refine.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <optional>
 #include <string>
 
@@ -84,9 +86,19 @@ std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> sc
     to_fit.push_back(std::move(tree));
   }
 
+  // On several threads the largest trees go first, so that no long fit is
+  // left running alone at the end; each result keeps its place.
+  std::vector<std::size_t> job_order(to_fit.size());
+  std::iota(job_order.begin(), job_order.end(), std::size_t{0});
+  if (threads > 1) {
+    std::stable_sort(job_order.begin(), job_order.end(),
+                     [&](std::size_t a, std::size_t b) { return to_fit[a].size() > to_fit[b].size(); });
+  }
   std::vector<std::optional<Solution>> refined(to_fit.size());
-  worker_pool::run_jobs(to_fit.size(), threads, cancel,
-                        [&](std::size_t i) { refined[i] = refine_one(to_fit[i], data, columns, config, cancel); });
+  worker_pool::run_jobs(to_fit.size(), threads, cancel, [&](std::size_t k) {
+    const std::size_t i = job_order[k];
+    refined[i] = refine_one(to_fit[i], data, columns, config, cancel);
+  });
   for (std::optional<Solution>& solution : refined)
     if (solution) candidates.push_back(std::move(*solution));
   return to_fit.size();
