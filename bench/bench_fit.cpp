@@ -3,8 +3,10 @@
 // gradient and Adam arithmetic without graphs. The tree has depth 3 and
 // three constants; the counter "step" is the time of one step.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -53,6 +55,49 @@ void BM_FitConstantsEngine(benchmark::State& state) {
     benchmark::DoNotOptimize(fitted);
   }
   set_step_counter(state);
+}
+
+long minor_faults() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  return usage.ru_minflt;
+}
+
+// A steady-state step is measured as a fit of 10 + kEpochs epochs minus a fit
+// of 10, so that setting up a fit, reading its constants back and scoring
+// the result cancel out. `measure` gives a reading (time, page faults) of now.
+template <class Reading, class Measure>
+Reading steady_steps(benchmark::State& state, Measure measure) {
+  const EmlTree tree = bench_tree();
+  const auto data = bench_data(static_cast<std::size_t>(state.range(0)));
+  kvel_core::discoverer::Discoverer short_fit;
+  short_fit.max_epochs = 10;
+  kvel_core::discoverer::Discoverer long_fit;
+  long_fit.max_epochs = 10 + kEpochs;
+  const Reading r0 = measure();
+  benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, short_fit));
+  const Reading r1 = measure();
+  benchmark::DoNotOptimize(kvel_core::fit::fit_constants(tree, data, long_fit));
+  const Reading r2 = measure();
+  return (r2 - r1) - (r1 - r0);
+}
+
+// The counter "step" is the time of one steady-state step.
+void BM_FitConstantsEngineSteadyStep(benchmark::State& state) {
+  for (auto _ : state) {
+    const auto elapsed = steady_steps<std::chrono::steady_clock::duration>(
+        state, [] { return std::chrono::steady_clock::now().time_since_epoch(); });
+    state.SetIterationTime(std::chrono::duration<double>(elapsed).count());
+  }
+  set_step_counter(state);
+}
+
+// Minor page faults of one steady-state step.
+void BM_FitStepPageFaults(benchmark::State& state) {
+  long faults = 0;
+  for (auto _ : state) faults += steady_steps<long>(state, minor_faults);
+  state.counters["faults_per_step"] =
+      static_cast<double>(faults) / static_cast<double>(state.iterations() * kEpochs);
 }
 
 // The same steps by hand: nodes in post-order with one buffer each.
@@ -177,3 +222,5 @@ void BM_FitConstantsDirect(benchmark::State& state) {
 
 BENCHMARK(BM_FitConstantsEngine)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FitConstantsDirect)->Arg(200)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FitConstantsEngineSteadyStep)->Arg(200)->Arg(10000)->UseManualTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FitStepPageFaults)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -26,12 +26,19 @@ void args(benchmark::internal::Benchmark* b) {
   b->Unit(benchmark::kMillisecond);
 }
 
+// Arguments: rows, columns, refinement threads (0: one per usable CPU).
 void BM_Fit(benchmark::State& state) {
   const DataSet data = make_data(static_cast<std::size_t>(state.range(0)), static_cast<std::size_t>(state.range(1)));
   const kvel_core::discoverer::Discoverer config;
-  for (auto _ : state) benchmark::DoNotOptimize(config.fit(data));
+  const auto threads = static_cast<std::size_t>(state.range(2));
+  for (auto _ : state) benchmark::DoNotOptimize(config.fit(data, kvel_core::cancel::never(), threads));
 }
-BENCHMARK(BM_Fit)->Apply(args);
+BENCHMARK(BM_Fit)->Apply([](benchmark::internal::Benchmark* b) {
+  for (long rows : {200L, 10000L})
+    for (long cols : {1L, 3L, 10L})
+      for (long threads : {1L, 0L}) b->Args({rows, cols, threads});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+});
 
 void BM_EnumerateAndDedupe(benchmark::State& state) {
   for (auto _ : state)

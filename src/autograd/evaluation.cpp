@@ -20,11 +20,13 @@ std::optional<TensorId> find_placeholder(const graph::NodesView& nodes, const st
 }
 
 // Depth-first post-order over forward inputs from every target, one visited
-// set for all: each node once, after all of its inputs. Iterative, because
-// an input chain may be as long as the graph (500,001 nodes) and recursion
-// that deep would overflow the stack; the explicit stack visits inputs in the
-// same order a recursive walk would.
-std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std::vector<tensor::Tensor>& targets) {
+// set for all: each node once, after all of its inputs. A fed node has its
+// value already, so neither it nor what lies below it through it is listed.
+// Iterative, because an input chain may be as long as the graph (500,001
+// nodes) and recursion that deep would overflow the stack; the explicit stack
+// visits inputs in the same order a recursive walk would.
+std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std::vector<tensor::Tensor>& targets,
+                                       const std::vector<const Array*>& fed) {
   struct Frame {
     TensorId id;
     std::size_t next_input;
@@ -35,7 +37,7 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
   for (const tensor::Tensor& target : targets) {
     const TensorId root = target.id();
     (void)nodes[root];  // a target past the end is a fatal index error
-    if (visited[root]) continue;
+    if (visited[root] || fed[root] != nullptr) continue;
     visited[root] = true;
     stack.push_back({root, 0});
     while (!stack.empty()) {
@@ -43,7 +45,7 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
       const tensor::InputList& inputs = nodes[top.id].inputs;
       if (top.next_input < inputs.size()) {
         const TensorId input = inputs[top.next_input++].id;
-        if (!visited[input]) {
+        if (!visited[input] && fed[input] == nullptr) {
           visited[input] = true;
           stack.push_back({input, 0});
         }
@@ -54,6 +56,67 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
     }
   }
   return order;
+}
+
+// Computes every node of `order` whose inputs have values, after them; the
+// values go to `computed` (cleared first) and the memo points at them.
+void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnvironment& env,
+                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed) {
+  // At most one value per node in `order`; reserved up front, so the memo's
+  // pointers into it stay valid.
+  computed.clear();
+  computed.reserve(order.size());
+  const Array* input_values[tensor::InputList::kInline];
+  std::vector<const Array*> more_input_values;
+  std::vector<Array> outputs;
+  for (const TensorId id : order) {
+    const tensor::TensorInternal& node = nodes[id];
+    if (node.variable_id) {
+      // Read in place: nothing writes a variable while the graph is
+      // evaluated, and the environment keeps its arrays where they are.
+      if (*node.variable_id < env.num_variables()) memo[id] = &*env.read(*node.variable_id);
+      continue;
+    }
+    if (node.placeholder_name != nullptr) continue;  // not fed: no value
+
+    const std::size_t count = node.inputs.size();
+    const Array** inputs = input_values;
+    if (count > tensor::InputList::kInline) {
+      more_input_values.resize(count);
+      inputs = more_input_values.data();
+    }
+    bool inputs_ready = true;
+    for (std::size_t i = 0; i < count; ++i) {
+      inputs[i] = memo[node.inputs[i].id];
+      if (inputs[i] == nullptr) {
+        inputs_ready = false;
+        break;
+      }
+    }
+    if (!inputs_ready) continue;
+    const op::Op* op = node.op.get();
+    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
+    op::ComputeContext ctx(std::span<const Array* const>(inputs, count), outputs);
+    if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
+    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
+  }
+}
+
+// A copy of each target's value, or the failure that names the target.
+std::vector<EvalResult> collect_results(std::span<const tensor::Tensor> targets,
+                                        const std::vector<const Array*>& memo) {
+  std::vector<EvalResult> results;
+  results.reserve(targets.size());
+  for (const tensor::Tensor& target : targets) {
+    const Array* value = memo[target.id()];
+    if (value != nullptr) {
+      results.emplace_back(*value);
+    } else {
+      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
+          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
+    }
+  }
+  return results;
 }
 
 }  // namespace
@@ -94,53 +157,10 @@ std::vector<EvalResult> Evaluator::run() {
   }
   if (targets_.empty()) return {};
 
-  const std::vector<TensorId> order = evaluation_order(nodes, targets_);
-  // At most one value per node in `order`; reserved up front, so the memo's
-  // pointers into it stay valid.
+  const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
   std::vector<Array> computed;
-  computed.reserve(order.size());
-  std::vector<const Array*> input_values;
-  for (const TensorId id : order) {
-    if (memo[id] != nullptr) continue;
-    const tensor::TensorInternal& node = nodes[id];
-    if (node.variable_id) {
-      if (*node.variable_id < env.num_variables()) {
-        memo[id] = &computed.emplace_back(*env.read(*node.variable_id));
-      }
-      continue;
-    }
-    if (node.placeholder_name != nullptr) continue;  // not fed: no value
-
-    input_values.clear();
-    bool inputs_ready = true;
-    for (const tensor::InputRecord& input : node.inputs) {
-      const Array* value = memo[input.id];
-      if (value == nullptr) {
-        inputs_ready = false;
-        break;
-      }
-      input_values.push_back(value);
-    }
-    if (!inputs_ready) continue;
-    const op::Op* op = node.op.get();
-    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
-    op::ComputeContext ctx(input_values);
-    if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
-    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
-  }
-
-  std::vector<EvalResult> results;
-  results.reserve(targets_.size());
-  for (const tensor::Tensor& target : targets_) {
-    const Array* value = memo[target.id()];
-    if (value != nullptr) {
-      results.emplace_back(*value);
-    } else {
-      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
-          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
-    }
-  }
-  return results;
+  compute_in_order(nodes, env, order, memo, computed);
+  return collect_results(targets_, memo);
 }
 
 EvalResult Evaluator::eval(const tensor::Tensor& target) {
@@ -148,6 +168,72 @@ EvalResult Evaluator::eval(const tensor::Tensor& target) {
   std::vector<EvalResult> results = run();
   if (results.empty()) return kvel_support::unexpected(error::EvalError::other("No tensor evaluated"));
   return std::move(results.front());
+}
+
+RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets,
+                                       std::span<const FeedById> feeds)
+    : context_(&context), targets_(std::move(targets)), feeds_(feeds.begin(), feeds.end()) {
+  const std::vector<TensorId> fixed = fixed_inputs(context.graph(), targets_);
+  Evaluator once(context);
+  for (const auto& [id, value] : feeds_) once.feed(PlaceholderKey::by_id(id), *value);
+  for (const TensorId id : fixed) once.push(tensor::Tensor(context.graph(), id));
+  std::vector<EvalResult> values = once.run();
+  fixed_values_.reserve(fixed.size());
+  for (std::size_t i = 0; i < fixed.size() && i < values.size(); ++i) {
+    // A fixed node that fails keeps failing: it is left to every run.
+    if (values[i]) feeds_.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
+  }
+
+  const graph::NodesView nodes = context.graph().nodes();
+  memo_.assign(nodes.size(), nullptr);
+  for (const auto& [id, value] : feeds_)
+    if (id < memo_.size()) memo_[id] = value;
+  order_ = evaluation_order(nodes, targets_, memo_);
+}
+
+std::vector<EvalResult> RepeatedEvaluation::run() {
+  const graph::NodesView nodes = context_->graph().nodes();
+  if (nodes.size() != memo_.size()) kvel_support::panic("the graph grew under a repeated evaluation");
+  std::fill(memo_.begin(), memo_.end(), nullptr);
+  for (const auto& [id, value] : feeds_)
+    if (id < memo_.size()) memo_[id] = value;
+  compute_in_order(nodes, context_->env(), order_, memo_, computed_);
+  return collect_results(targets_, memo_);
+}
+
+std::vector<TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets) {
+  const graph::NodesView nodes = graph.nodes();
+  // A node's inputs were installed before it, so one pass in id order sees
+  // every input's answer before the node's own.
+  std::vector<bool> varying(nodes.size(), false);
+  for (TensorId id = 0; id < nodes.size(); ++id) {
+    const tensor::TensorInternal& node = nodes[id];
+    bool v = node.variable_id.has_value();
+    for (const tensor::InputRecord& input : node.inputs) v = v || varying[input.id];
+    varying[id] = v;
+  }
+  std::vector<bool> seen(nodes.size(), false);
+  std::vector<TensorId> fixed;
+  std::vector<TensorId> stack;
+  const auto reach = [&](TensorId id) {
+    if (seen[id]) return;
+    seen[id] = true;
+    if (varying[id]) {
+      stack.push_back(id);
+    } else {
+      fixed.push_back(id);
+    }
+  };
+  for (const tensor::Tensor& target : targets) {
+    (void)nodes[target.id()];  // fatal past the end
+    reach(target.id());
+    while (!stack.empty()) {
+      const TensorId id = stack.back();
+      stack.pop_back();
+      for (const tensor::InputRecord& input : nodes[id].inputs) reach(input.id);
+    }
+  }
+  return fixed;
 }
 
 }  // namespace gradix_autograd::evaluation

@@ -3,7 +3,9 @@
 // in one pass. Placeholders take fed arrays, variable nodes the environment's
 // arrays, and every other needed node is computed once, after its inputs.
 
+#include <span>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -69,5 +71,37 @@ class Evaluator {
   std::optional<Feeder> feeder_;
   graph::Context* context_;
 };
+
+// The same targets evaluated again and again while only variables change:
+// the feeds stay the same for every run, so what the targets need that no
+// variable reaches is computed once, when this is made, and the order of
+// evaluation and the working storage are kept from run to run. Each run gives
+// what an Evaluator with these targets and these feeds by id gives. The graph
+// must not grow meanwhile, and the fed arrays must outlive this.
+class RepeatedEvaluation {
+ public:
+  using FeedById = std::pair<tensor::TensorId, const Array*>;
+  RepeatedEvaluation(graph::Context& context, std::vector<tensor::Tensor> targets, std::span<const FeedById> feeds);
+  RepeatedEvaluation(const RepeatedEvaluation&) = delete;
+  RepeatedEvaluation& operator=(const RepeatedEvaluation&) = delete;
+
+  std::vector<EvalResult> run();
+
+ private:
+  graph::Context* context_;
+  std::vector<tensor::Tensor> targets_;
+  std::vector<Array> fixed_values_;  // reserved up front: feeds_ points into it
+  std::vector<FeedById> feeds_;      // later entries win
+  std::vector<tensor::TensorId> order_;
+  std::vector<const Array*> memo_;
+  std::vector<Array> computed_;
+};
+
+// The nodes the targets need whose values no variable reaches and that are
+// targets themselves or inputs of nodes a variable reaches. While only
+// variables change, their values stay the same from run to run, so a caller
+// that evaluates the same targets again and again can compute them once and
+// feed them by id.
+std::vector<tensor::TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets);
 
 }  // namespace gradix_autograd::evaluation

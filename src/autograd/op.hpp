@@ -24,17 +24,26 @@ class GradientContext;  // grad_context.hpp
 class ComputeContext {
  public:
   explicit ComputeContext(std::span<const Array* const> inputs) : inputs_(inputs) {}
+  // Outputs go to `outputs` (cleared first), so that a caller running many
+  // operators in turn reuses one list.
+  ComputeContext(std::span<const Array* const> inputs, std::vector<Array>& outputs)
+      : inputs_(inputs), outputs_(&outputs) {
+    outputs.clear();
+  }
+  ComputeContext(const ComputeContext&) = delete;
+  ComputeContext& operator=(const ComputeContext&) = delete;
 
   // Input i, or the shared 0-d zero when i is past the end (never an error).
   const Array& input(std::size_t i) const;
   std::size_t num_inputs() const noexcept { return inputs_.size(); }
 
-  void append_output(Array output) { outputs_.push_back(std::move(output)); }
-  std::vector<Array>& outputs() noexcept { return outputs_; }
+  void append_output(Array output) { outputs_->push_back(std::move(output)); }
+  std::vector<Array>& outputs() noexcept { return *outputs_; }
 
  private:
   std::span<const Array* const> inputs_;
-  std::vector<Array> outputs_;
+  std::vector<Array> own_outputs_;
+  std::vector<Array>* outputs_ = &own_outputs_;
 };
 
 // The process-wide 0-d array holding 0.0; created on first use, never changed.

@@ -1,8 +1,10 @@
+#include "autograd/buffer_pool.hpp"
 #include "core/discoverer.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "core/forest.hpp"
 #include "core/refine.hpp"
 #include "core/shown.hpp"
+#include "core/worker_pool.hpp"
 #include "expression/symreg/dedupe.hpp"
 #include "expression/symreg/topology.hpp"
 
@@ -40,8 +43,29 @@ std::optional<std::pair<double, Solution>> eval_one(const EmlTree& tree, const f
   return std::make_pair(error, Solution{tree, error, static_cast<std::size_t>(tree.size())});
 }
 
+namespace {
+
+// Scores every topology in order; the finite ones become candidates, with
+// (error, topology index) in the score order.
+void score_topologies(std::span<const EmlTree> topologies, const forest::FeedColumns& columns,
+                      const xt::xtensor<double, 1>& y, const cancel::CancelToken& cancel,
+                      std::vector<Solution>& candidates, std::vector<std::pair<double, std::size_t>>& score_order) {
+  // Each scoring frees and allocates arrays of the same few sizes.
+  const gradix_autograd::buffer_pool::BufferScope buffers;
+  for (std::size_t i = 0; i < topologies.size(); ++i) {
+    cancel.check();
+    auto scored = eval_one(topologies[i], columns, y);
+    if (!scored) continue;
+    score_order.emplace_back(scored->first, i);
+    candidates.push_back(std::move(scored->second));
+  }
+}
+
+}  // namespace
+
 kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(const dataset::DataSet& data,
-                                                                            const cancel::CancelToken& cancel) const {
+                                                                            const cancel::CancelToken& cancel,
+                                                                            std::size_t refine_threads) const {
   if (data.y.size() == 0) return kvel_support::unexpected(error::KvelError::shape_mismatch("empty dataset"));
   const std::vector<EmlTree> topologies = search_topologies(max_depth, data.x.shape(1));
 
@@ -51,17 +75,12 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
   // Raw candidates: every topology with a finite error, in topology order.
   std::vector<Solution> candidates;
   std::vector<std::pair<double, std::size_t>> score_order;
-  for (std::size_t i = 0; i < topologies.size(); ++i) {
-    cancel.check();
-    auto scored = eval_one(topologies[i], columns, data.y);
-    if (!scored) continue;
-    score_order.emplace_back(scored->first, i);
-    candidates.push_back(std::move(scored->second));
-  }
+  score_topologies(topologies, columns, data.y, cancel, candidates, score_order);
   std::stable_sort(score_order.begin(), score_order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
 
-  refine_candidates(score_order, topologies, data, columns, *this, candidates, cancel);
+  const std::size_t threads = refine_threads == 0 ? worker_pool::available_cpus() : refine_threads;
+  refine_candidates(score_order, topologies, data, columns, *this, candidates, cancel, threads);
 
   // Each solution reports the error of the formula it shows, not of the
   // guarded form it was scored and fitted in.

@@ -33,8 +33,11 @@ struct Discoverer {
   bool fixed_false = false;
   bool fixed_true = true;
 
-  kvel_support::Expected<pareto::ParetoFront, error::KvelError> fit(
-      const dataset::DataSet& data, const cancel::CancelToken& cancel = cancel::never()) const;
+  // Candidates are refined on `refine_threads` threads, by default (0) one
+  // per CPU the process may use; the front is the same for every count.
+  kvel_support::Expected<pareto::ParetoFront, error::KvelError> fit(const dataset::DataSet& data,
+                                                                    const cancel::CancelToken& cancel = cancel::never(),
+                                                                    std::size_t refine_threads = 0) const;
 };
 
 // The topologies a search scores: depth max_depth clamped to 1..3, the first

@@ -1,7 +1,10 @@
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "autograd/constructors.hpp"
@@ -17,8 +20,8 @@ namespace kvel_core::fit {
 
 namespace ops = gradix_autograd::tensor_ops;
 using gradix_autograd::Array;
+using gradix_autograd::evaluation::EvalResult;
 using gradix_autograd::evaluation::Evaluator;
-using gradix_autograd::evaluation::Feeder;
 using gradix_autograd::evaluation::PlaceholderKey;
 using gradix_autograd::graph::Context;
 using gradix_autograd::tensor::Tensor;
@@ -53,35 +56,48 @@ void collect_into(const EmlNode& node, std::vector<double>& out) {
                       std::to_string(index));
 }
 
-// One training step in `ctx`'s fresh graph: the loss, its gradient with
-// respect to the constants, and one Adam update.
-void train_step(Context& ctx, const EmlTree& tree, std::span<const VariableID> params,
-                const forest::FeedColumns& data, const Array& y, const gradix_autograd::optimizers::Adam& adam) {
-  std::vector<Tensor> columns;
-  const Tensor ones = forest::make_placeholders(ctx, data.columns.size(), columns);
-  const Tensor y_placeholder = ctx.placeholder("kvel_y", {-1});
-  std::vector<Tensor> variables;
-  variables.reserve(params.size());
-  for (const VariableID id : params) variables.push_back(ctx.variable_by_id(id));
+// The training graph of one fit: the loss of the tree on the data, and its
+// gradient with respect to the constants. It depends only on the tree, so it
+// is built once and evaluated in every step with the constants of that step.
+class TrainingGraph {
+ public:
+  TrainingGraph(Context& ctx, const EmlTree& tree, std::span<const VariableID> params,
+                const forest::FeedColumns& data, const Array& y) {
+    std::vector<Tensor> columns;
+    const Tensor ones = forest::make_placeholders(ctx, data.columns.size(), columns);
+    const Tensor y_placeholder = ctx.placeholder("kvel_y", {-1});
+    std::vector<Tensor> variables;
+    variables.reserve(params.size());
+    for (const VariableID id : params) variables.push_back(ctx.variable_by_id(id));
 
-  std::size_t position = 0;
-  const Tensor prediction = build_param(*tree.root, columns, ones, variables, position);
-  const Tensor d = ops::arithmetic::sub(prediction, y_placeholder);
-  const Tensor squares = ops::arithmetic::mul(d, d);
-  const Tensor loss = ops::reduction::reduce_mean(squares);
-  const Tensor targets[] = {loss};
-  const std::vector<Tensor> grads = ops::grad(targets, variables);
+    std::size_t position = 0;
+    const Tensor prediction = build_param(*tree.root, columns, ones, variables, position);
+    const Tensor d = ops::arithmetic::sub(prediction, y_placeholder);
+    const Tensor squares = ops::arithmetic::mul(d, d);
+    const Tensor loss = ops::reduction::reduce_mean(squares);
+    const Tensor targets[] = {loss};
+    const std::vector<Tensor> grads = ops::grad(targets, variables);
 
-  // Fed by id: each placeholder was just made and is the first of its name.
-  Feeder feeder;
-  feeder.feeds.reserve(columns.size() + 2);
-  for (std::size_t j = 0; j < columns.size(); ++j) {
-    feeder.feeds.push_back({&data.columns[j], PlaceholderKey::by_id(columns[j].id())});
+    // Fed by id: each placeholder was just made and is the first of its name.
+    std::vector<gradix_autograd::evaluation::RepeatedEvaluation::FeedById> feeds;
+    for (std::size_t j = 0; j < columns.size(); ++j) feeds.emplace_back(columns[j].id(), &data.columns[j]);
+    feeds.emplace_back(ones.id(), &data.ones);
+    feeds.emplace_back(y_placeholder.id(), &y);
+
+    // What no constant reaches (the data's own parts of the tree) has the
+    // same value in every step, and is computed once.
+    step_.emplace(ctx, grads, feeds);
   }
-  feeder.feeds.push_back({&data.ones, PlaceholderKey::by_id(ones.id())});
-  feeder.feeds.push_back({&y, PlaceholderKey::by_id(y_placeholder.id())});
-  adam.update(variables, grads, ctx, std::move(feeder));
-}
+
+  TrainingGraph(const TrainingGraph&) = delete;
+  TrainingGraph& operator=(const TrainingGraph&) = delete;
+
+  // The gradients at the constants the environment holds now.
+  std::vector<EvalResult> gradients() { return step_->run(); }
+
+ private:
+  std::optional<gradix_autograd::evaluation::RepeatedEvaluation> step_;
+};
 
 // The first element of each constant's variable, NaN where it cannot be read.
 std::vector<double> read_back(Context& ctx, std::span<const VariableID> params) {
@@ -165,6 +181,8 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
     return FittedTree{tree, mean_squared_error(*prediction, data.y)};
   }
 
+  // Every step frees and allocates the same arrays: keep their blocks.
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   gradix_autograd::variable::VariableEnvironment env;
   std::vector<VariableID> params;
   params.reserve(initial.size());
@@ -179,9 +197,15 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
   // Restores descriptor 1 when this function returns, on every path.
   const std::optional<silence::SilenceStdout> silenced = silence::SilenceStdout::create();
 
-  for (std::size_t epoch = 0; epoch < config.max_epochs; ++epoch) {
-    cancel.check();
-    env.run([&](Context& ctx) { train_step(ctx, tree, params, data_columns, y, adam); });
+  if (config.max_epochs > 0) {
+    const std::vector<gradix_autograd::optimizers::Adam::Slots> slots = adam.slots(params, env);
+    env.run([&](Context& ctx) {
+      TrainingGraph training(ctx, tree, params, data_columns, y);
+      for (std::size_t epoch = 0; epoch < config.max_epochs; ++epoch) {
+        cancel.check();
+        adam.apply(slots, training.gradients(), env);
+      }
+    });
   }
   const std::vector<double> fitted = env.run([&](Context& ctx) { return read_back(ctx, params); });
   for (const double v : fitted) {

@@ -4,8 +4,10 @@
 #include <limits>
 #include <utility>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/polish.hpp"
+#include "core/trial_eval.hpp"
 
 namespace kvel_core::polish {
 
@@ -19,13 +21,6 @@ constexpr double kMinDiagonal = 1e-12;
 constexpr double kPivotFloor = 1e-14;
 constexpr double kStepScale = 1e-6;
 constexpr int kDampingTries = 12;
-
-std::optional<forest::Prediction> predict(const EmlTree& tree, std::span<const double> p,
-                                          const forest::FeedColumns& columns) {
-  auto prediction = forest::eval_tree(with_consts(tree, p), columns);
-  if (!prediction) return std::nullopt;
-  return std::move(*prediction);
-}
 
 // Σ (r_i s_i)^2 over the paired entries.
 double weighted_cost(std::span<const double> r, std::span<const double> s) {
@@ -86,6 +81,7 @@ std::optional<std::vector<double>> solve_dense(std::vector<std::vector<double>> 
 Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
                    std::size_t iterations, loss::RobustLoss loss, const cancel::CancelToken& cancel) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   std::vector<double> p = fit::collect_consts(*tree.root);
   const std::size_t n = p.size();
   if (n == 0) {
@@ -94,7 +90,9 @@ Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, cons
     return {tree, fit::mean_squared_error(*prediction, y)};
   }
 
-  std::optional<forest::Prediction> start = predict(tree, p, columns);
+  // Every trial evaluates the same tree at other constants.
+  TrialEvaluator trials(tree, columns);
+  std::optional<forest::Prediction> start = trials.predict(p);
   if (!start) return {tree, kInf};
   std::optional<std::vector<double>> start_r = residuals(*start, y);
   if (!start_r) return {tree, kInf};
@@ -118,7 +116,7 @@ Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, cons
       const double h = (std::abs(p[j]) + 1.0) * kStepScale;
       trial = p;
       trial[j] = p[j] + h;
-      const std::optional<forest::Prediction> shifted = predict(tree, trial, columns);
+      const std::optional<forest::Prediction> shifted = trials.predict(trial);
       if (!shifted) {
         jacobian_ok = false;
         break;
@@ -147,7 +145,7 @@ Polished lm_refine(const EmlTree& tree, const forest::FeedColumns& columns, cons
       const std::optional<std::vector<double>> delta = solve_dense(std::move(damped), neg_gradient);
       if (delta) {
         for (std::size_t k = 0; k < n; ++k) trial[k] = p[k] + (*delta)[k];
-        std::optional<forest::Prediction> next = predict(tree, trial, columns);
+        std::optional<forest::Prediction> next = trials.predict(trial);
         std::optional<std::vector<double>> next_r = next ? residuals(*next, y) : std::nullopt;
         if (next_r && cost > weighted_cost(*next_r, s)) {
           p = trial;

@@ -1,10 +1,15 @@
+#include "autograd/buffer_pool.hpp"
 #include "core/refine.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <optional>
 #include <string>
 
 #include "core/fit.hpp"
 #include "core/polish.hpp"
+#include "core/worker_pool.hpp"
 #include "support/panic.hpp"
 
 namespace kvel_core::discoverer {
@@ -25,6 +30,24 @@ bool shows_non_finite(std::string latex) {
     if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   }
   return latex.find("nan") != std::string::npos || latex.find("inf") != std::string::npos;
+}
+
+// Fits, polishes and snaps one tree; nothing when the result is unusable.
+std::optional<Solution> refine_one(const EmlTree& tree, const dataset::DataSet& data,
+                                   const forest::FeedColumns& columns, const Discoverer& config,
+                                   const cancel::CancelToken& cancel) {
+  // One pool for the fit, the polishing and the snapping.
+  const gradix_autograd::buffer_pool::BufferScope buffers;
+  auto fitted = fit::fit_constants(tree, data, config, cancel);
+  if (!fitted) return std::nullopt;
+  polish::Polished polished =
+      polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations, loss::RobustLoss::squared(), cancel);
+  polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance, cancel);
+  if (!std::isfinite(snapped.error)) return std::nullopt;
+  Solution solution{std::move(snapped.tree), snapped.error, 0};
+  solution.complexity = static_cast<std::size_t>(solution.tree.size());
+  if (shows_non_finite(solution.latex())) return std::nullopt;
+  return solution;
 }
 
 }  // namespace
@@ -49,30 +72,36 @@ NodePtr constantize(const EmlNode& node) {
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
                               std::span<const EmlTree> topologies, const dataset::DataSet& data,
                               const forest::FeedColumns& columns, const Discoverer& config,
-                              std::vector<Solution>& candidates, const cancel::CancelToken& cancel) {
-  std::size_t fits = 0;
+                              std::vector<Solution>& candidates, const cancel::CancelToken& cancel,
+                              std::size_t threads) {
+  // The trees to fit follow from the score order alone (a failed fit still
+  // uses up the budget), so they are chosen first and fitted side by side.
+  std::vector<EmlTree> to_fit;
   for (const auto& [score, index] : score_order) {
-    if (fits >= kRefineBudget) break;
+    if (to_fit.size() >= kRefineBudget) break;
     cancel.check();
-    const EmlTree tree = EmlTree::from_node(constantize(*topologies[index].root));
+    EmlTree tree = EmlTree::from_node(constantize(*topologies[index].root));
     const std::size_t count = fit::collect_consts(*tree.root).size();
     if (count == 0 || count > kMaxRefinedConsts) continue;
-
-    auto fitted = fit::fit_constants(tree, data, config, cancel);
-    ++fits;
-    if (!fitted) continue;
-
-    polish::Polished polished =
-        polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations,
-                          loss::RobustLoss::squared(), cancel);
-    polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance, cancel);
-    if (!std::isfinite(snapped.error)) continue;
-    Solution solution{std::move(snapped.tree), snapped.error, 0};
-    solution.complexity = static_cast<std::size_t>(solution.tree.size());
-    if (shows_non_finite(solution.latex())) continue;
-    candidates.push_back(std::move(solution));
+    to_fit.push_back(std::move(tree));
   }
-  return fits;
+
+  // On several threads the largest trees go first, so that no long fit is
+  // left running alone at the end; each result keeps its place.
+  std::vector<std::size_t> job_order(to_fit.size());
+  std::iota(job_order.begin(), job_order.end(), std::size_t{0});
+  if (threads > 1) {
+    std::stable_sort(job_order.begin(), job_order.end(),
+                     [&](std::size_t a, std::size_t b) { return to_fit[a].size() > to_fit[b].size(); });
+  }
+  std::vector<std::optional<Solution>> refined(to_fit.size());
+  worker_pool::run_jobs(to_fit.size(), threads, cancel, [&](std::size_t k) {
+    const std::size_t i = job_order[k];
+    refined[i] = refine_one(to_fit[i], data, columns, config, cancel);
+  });
+  for (std::optional<Solution>& solution : refined)
+    if (solution) candidates.push_back(std::move(*solution));
+  return to_fit.size();
 }
 
 }  // namespace kvel_core::discoverer

@@ -26,11 +26,13 @@ inline constexpr std::size_t kMaxRefinedConsts = 6;
 tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);
 
 // Walks `score_order` (error, topology index) in order and appends each
-// refined solution to `candidates`. Returns the number of fits attempted.
+// refined solution to `candidates`, in that order. Returns the number of fits
+// attempted. The fits run on up to `threads` threads (the calling thread among
+// them); the result is the same for every thread count.
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
                               std::span<const tamrix::tree::EmlTree> topologies, const dataset::DataSet& data,
                               const forest::FeedColumns& columns, const Discoverer& config,
                               std::vector<solution::Solution>& candidates,
-                              const cancel::CancelToken& cancel = cancel::never());
+                              const cancel::CancelToken& cancel = cancel::never(), std::size_t threads = 1);
 
 }  // namespace kvel_core::discoverer

@@ -3,8 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/polish.hpp"
+#include "core/trial_eval.hpp"
 #include "expression/symreg/constants.hpp"
 
 namespace kvel_core::polish {
@@ -45,9 +47,9 @@ Candidates candidates_for(double c) {
   return out;
 }
 
-std::optional<double> error_with(const EmlTree& tree, std::span<const double> values,
-                                 const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y) {
-  auto prediction = forest::eval_tree(with_consts(tree, values), columns);
+std::optional<double> error_with(TrialEvaluator& trials, std::span<const double> values,
+                                 const xt::xtensor<double, 1>& y) {
+  const std::optional<forest::Prediction> prediction = trials.predict(values);
   if (!prediction) return std::nullopt;
   return fit::mean_squared_error(*prediction, y);
 }
@@ -56,6 +58,7 @@ std::optional<double> error_with(const EmlTree& tree, std::span<const double> va
 
 Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns, const xt::xtensor<double, 1>& y,
                         double tolerance, const cancel::CancelToken& cancel) {
+  const gradix_autograd::buffer_pool::BufferScope buffers;
   std::vector<double> working = fit::collect_consts(*tree.root);
   auto prediction = forest::eval_tree(tree, columns);
   if (!prediction) return {tree, std::numeric_limits<double>::infinity()};
@@ -63,6 +66,8 @@ Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns,
   if (working.empty()) return {tree, base};
   const double threshold = (1.0 + tolerance) * base + kThresholdSlack;
 
+  // Every candidate evaluates the same tree at other constants.
+  TrialEvaluator trials(tree, columns);
   bool snapped = false;
   std::vector<double> trial;
   for (std::size_t k = 0; k < working.size(); ++k) {
@@ -74,7 +79,7 @@ Polished snap_constants(const EmlTree& tree, const forest::FeedColumns& columns,
       if (v == c) continue;
       trial = working;
       trial[k] = v;
-      const std::optional<double> error = error_with(tree, trial, columns, y);
+      const std::optional<double> error = error_with(trials, trial, y);
       if (error && *error <= threshold) {
         working.swap(trial);
         snapped = true;

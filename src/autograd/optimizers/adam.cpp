@@ -163,13 +163,7 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   graph::Graph& graph = ctx.graph();
   variable::VariableEnvironment& env = ctx.env();
   const variable::VariableNamespace ns = env.namespace_handle(std::string(namespace_name));
-  struct Step {
-    variable::VariableID param;
-    variable::VariableID m;
-    variable::VariableID v;
-    variable::VariableID t;
-  };
-  std::vector<Step> steps;
+  std::vector<Slots> steps;
   steps.reserve(params.size());
   for (std::size_t i = 0; i < params.size(); ++i) {
     std::optional<variable::VariableID> id;
@@ -205,15 +199,38 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   for (evaluation::Feed& feed : feeder.feeds) evaluator.feed(std::move(feed.key), *feed.value);
   const std::vector<evaluation::EvalResult> gradients = evaluator.run();
 
+  apply(steps, gradients, env);
+}
+
+std::vector<Adam::Slots> Adam::slots(std::span<const variable::VariableID> params,
+                                     variable::VariableEnvironment& env) const {
+  const auto state = [&](const std::string& name) {
+    const std::optional<variable::VariableID> id = env.find(variable::FullName(namespace_name, name));
+    if (!id) {
+      kvel_support::panic("variable array `" + name + "` not found in namespace " + std::string(namespace_name));
+    }
+    return *id;
+  };
+  std::vector<Slots> out;
+  out.reserve(params.size());
+  for (const variable::VariableID id : params) {
+    const StateNames names = state_names(id);
+    out.push_back({id, state(names.m), state(names.v), state(names.t)});
+  }
+  return out;
+}
+
+void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
+                 variable::VariableEnvironment& env) const {
   // Every step is computed from the stored state before anything is written,
   // and each parameter is written once: a parameter listed twice takes one
   // step, the one of its last listing (as its last write did before).
   const AdamOp op(alpha, eps, b1, b2);
-  const std::size_t count = std::min(gradients.size(), steps.size());
+  const std::size_t count = std::min(gradients.size(), slots.size());
   std::vector<std::optional<std::vector<Array>>> results(count);
   for (std::size_t i = 0; i < count; ++i) {
     if (!gradients[i]) continue;
-    const Step& s = steps[i];
+    const Slots& s = slots[i];
     if (s.param >= env.num_variables()) continue;
     const Array p = *env.read(s.param);
     const Array m = *env.read(s.m);
@@ -226,9 +243,9 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   }
   for (std::size_t i = 0; i < count; ++i) {
     if (!results[i]) continue;
-    const Step& s = steps[i];
+    const Slots& s = slots[i];
     bool listed_later = false;
-    for (std::size_t j = i + 1; j < count && !listed_later; ++j) listed_later = results[j] && steps[j].param == s.param;
+    for (std::size_t j = i + 1; j < count && !listed_later; ++j) listed_later = results[j] && slots[j].param == s.param;
     if (listed_later) continue;
     std::vector<Array>& out = *results[i];
     *env.write(s.param) = std::move(out[0]);

@@ -59,6 +59,21 @@ class Adam final : public Optimizer {
   void update(std::span<const tensor::Tensor> params, std::span<const tensor::Tensor> grads, graph::Context& ctx,
               evaluation::Feeder feeder) const override;
 
+  // A parameter and its state variables.
+  struct Slots {
+    variable::VariableID param;
+    variable::VariableID m;
+    variable::VariableID v;
+    variable::VariableID t;
+  };
+  // The state variables of each parameter in `namespace_name`; fatal when one
+  // is missing.
+  std::vector<Slots> slots(std::span<const variable::VariableID> params, variable::VariableEnvironment& env) const;
+  // The step of `update` from gradients already evaluated: gradients[i]
+  // moves slots[i]; a failed gradient leaves its parameter as it was.
+  void apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
+             variable::VariableEnvironment& env) const;
+
   std::string_view namespace_name;
   double alpha;
   double eps;

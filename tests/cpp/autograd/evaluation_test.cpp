@@ -181,6 +181,75 @@ TEST(Evaluator, ComputesInDepthFirstPostOrderFromEachTarget) {
   });
 }
 
+TEST(Evaluator, WhatLiesBelowAFedNodeIsNotComputed) {
+  gradix_autograd::graph::run([](Context& ctx) {
+    int below = 0;
+    int above = 0;
+    const Tensor hidden = counted(constant(ctx.graph(), 1.0), &below);
+    const Tensor fed = counted(hidden, &below);
+    const Tensor top = counted(fed, &above);
+    const Array value = scalar(40.0);
+    const std::vector<EvalResult> results =
+        Evaluator(ctx).feed(fed, value).push(top).push(fed).run();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_TRUE(same_array(*results[0], scalar(41.0)));
+    EXPECT_TRUE(same_array(*results[1], scalar(40.0)));
+    EXPECT_EQ(below, 0);
+    EXPECT_EQ(above, 1);
+  });
+}
+
+TEST(FixedInputs, AreTheLargestPartsNoVariableReaches) {
+  gradix_autograd::variable::VariableEnvironment env;
+  const auto id = env.name("c").set(xt::xtensor<double, 1>({1.5}));
+  env.run([&](Context& ctx) {
+    int calls = 0;
+    const Tensor x = ctx.placeholder("x", {-1});
+    const Tensor data_part = counted(counted(x, &calls), &calls);
+    const Tensor v = ctx.variable_by_id(id);
+    const Tensor mixed = add(data_part, counted(v, &calls));
+    const Tensor also_fixed = counted(x, &calls);
+    const Tensor targets[] = {mixed, also_fixed, add(mixed, x)};
+    EXPECT_EQ(gradix_autograd::evaluation::fixed_inputs(ctx.graph(), targets),
+              (std::vector<gradix_autograd::tensor::TensorId>{data_part.id(), also_fixed.id(), x.id()}));
+    EXPECT_EQ(calls, 0);
+  });
+}
+
+TEST(RepeatedEvaluation, GivesWhatAFreshEvaluatorGivesAsVariablesChange) {
+  gradix_autograd::variable::VariableEnvironment env;
+  const auto id = env.name("c").set(xt::xtensor<double, 1>({1.5, 2.5}));
+  env.run([&](Context& ctx) {
+    int fixed_calls = 0;
+    int varying_calls = 0;
+    const Tensor x = ctx.placeholder("x", {-1});
+    const Tensor v = ctx.variable_by_id(id);
+    const Tensor sum = add(counted(x, &fixed_calls), counted(v, &varying_calls));
+    const Tensor failing = add(sum, ctx.placeholder("unfed", {-1}));
+    const Array fed = vec({4.0, 1.0});
+    const gradix_autograd::evaluation::RepeatedEvaluation::FeedById feeds[] = {{x.id(), &fed}};
+    gradix_autograd::evaluation::RepeatedEvaluation repeated(ctx, {sum, failing, x}, feeds);
+    EXPECT_EQ(fixed_calls, 1);  // computed once, here
+    EXPECT_EQ(varying_calls, 0);
+    for (const double shift : {0.0, 10.0, -3.0}) {
+      *env.write(id) = vec({1.5 + shift, 2.5});
+      const std::vector<EvalResult> got = repeated.run();
+      const std::vector<EvalResult> want = Evaluator(ctx).feed(x, fed).push(sum).push(failing).push(x).run();
+      ASSERT_EQ(got.size(), want.size());
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(got[i].has_value(), want[i].has_value()) << i;
+        if (got[i]) {
+          EXPECT_TRUE(same_array(*got[i], *want[i])) << i;
+        } else {
+          EXPECT_EQ(failure(got[i]), failure(want[i])) << i;
+        }
+      }
+    }
+    EXPECT_EQ(fixed_calls, 1 + 3);  // the fresh evaluators' calls only
+    EXPECT_EQ(varying_calls, 3 + 3);
+  });
+}
+
 TEST(Evaluator, StolenOperatorIsFatal) {
   gradix_autograd::graph::run([](Context& ctx) {
     const Tensor c = constant(ctx.graph(), 4.0);

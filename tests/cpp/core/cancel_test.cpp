@@ -32,14 +32,31 @@ TEST(CancelToken, StopsTheSearchWhereverTheHookSaysSo) {
   Discoverer config;
   config.max_epochs = 50;
   // The first question comes before any topology is scored; 600 questions
-  // lie past the 512 topologies, inside constant fitting.
+  // lie past the 512 topologies, inside constant fitting. On one thread every
+  // question of the search comes from the calling thread.
   for (const int stop_at : {1, 300, 600, 1500}) {
     int asked = 0;
     const CancelToken token([&] { return ++asked == stop_at; });
     const auto before = stdout_file();
-    EXPECT_THROW(config.fit(data, token), Cancelled) << stop_at;
+    EXPECT_THROW(config.fit(data, token, 1), Cancelled) << stop_at;
     EXPECT_EQ(asked, stop_at);
     EXPECT_TRUE(token.stopped());
+    EXPECT_EQ(stdout_file(), before) << "descriptor 1 left redirected after stopping at " << stop_at;
+  }
+}
+
+TEST(CancelToken, StopsFitsRunningOnSeveralThreads) {
+  const DataSet data = exp_plus_two(30);
+  Discoverer config;
+  config.max_epochs = 400;
+  // Past the scoring, while the calling thread fits its share and while it
+  // waits for the other threads.
+  for (const int stop_at : {560, 900}) {
+    int asked = 0;
+    const CancelToken token([&] { return ++asked == stop_at; });
+    const auto before = stdout_file();
+    EXPECT_THROW(config.fit(data, token, 4), Cancelled) << stop_at;
+    EXPECT_EQ(asked, stop_at);
     EXPECT_EQ(stdout_file(), before) << "descriptor 1 left redirected after stopping at " << stop_at;
   }
 }

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "helpers/grid_data.hpp"
 
@@ -70,6 +72,35 @@ TEST(Discoverer, EqualErrorsKeepTopologyOrderAndMseDividesByRows) {
   scored = kvel_core::discoverer::eval_one(tamrix::tree::EmlTree::from_node(tamrix::tree::EmlNode::one()),
                                            columns, y);
   EXPECT_EQ(scored->first, 1.0);
+}
+
+TEST(Discoverer, FrontIsTheSameForEveryRefinementThreadCount) {
+  // Two columns, so that fits of different lengths and outcomes interleave.
+  xt::xtensor<double, 2> x = xt::xtensor<double, 2>::from_shape({40, 2});
+  xt::xtensor<double, 1> y = xt::xtensor<double, 1>::from_shape({40});
+  for (std::size_t i = 0; i < 40; ++i) {
+    x(i, 0) = 0.5 + 0.05 * static_cast<double>(i);
+    x(i, 1) = 2.5 - 0.04 * static_cast<double>(i);
+    y(i) = std::exp(x(i, 0)) + 2.0 * std::log(x(i, 1));
+  }
+  const DataSet data = std::move(DataSet::from_arrays(std::move(x), std::move(y))).value();
+  Discoverer config;
+  config.max_epochs = 60;
+  const auto one = config.fit(data, kvel_core::cancel::never(), 1);
+  ASSERT_TRUE(one.has_value());
+  ASSERT_GT(one->size(), 1u);
+  for (const std::size_t threads : {2u, 3u, 7u, 24u, 100u}) {
+    const auto several = config.fit(data, kvel_core::cancel::never(), threads);
+    ASSERT_TRUE(several.has_value());
+    ASSERT_EQ(several->size(), one->size()) << threads;
+    for (std::size_t i = 0; i < one->size(); ++i) {
+      const auto& a = one->members()[i];
+      const auto& b = several->members()[i];
+      EXPECT_EQ(b.tree.to_string(), a.tree.to_string()) << threads;
+      EXPECT_EQ(std::bit_cast<std::uint64_t>(b.mse), std::bit_cast<std::uint64_t>(a.mse)) << threads;
+      EXPECT_EQ(b.complexity, a.complexity) << threads;
+    }
+  }
 }
 
 }  // namespace
