@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -97,8 +96,10 @@ void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken&
         queue.work();
         queue.worker_done();
       });
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the ones running share the jobs
+    } catch (const std::exception&) {
+      // No more threads to be had (system_error, or bad_alloc for a thread's
+      // state): the ones running share the jobs.
+      break;
     }
   }
   std::exception_ptr own_error;
