@@ -58,18 +58,27 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
   return order;
 }
 
-// Computes every node of `order` whose inputs have values, after them; the
-// values go to `computed` (cleared first) and the memo points at them.
+// Computes every node of `order` whose inputs have values, after them, and
+// points the memo at the values. Once (`recycle` false): the values are
+// appended to `computed` (cleared first). Recycled: the value of order[k] is
+// computed[k], kept from call to call, so an operator that writes its output
+// in place reuses the storage of the previous call's value.
 void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnvironment& env,
-                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed) {
-  // At most one value per node in `order`; reserved up front, so the memo's
-  // pointers into it stay valid.
-  computed.clear();
-  computed.reserve(order.size());
+                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed,
+                      bool recycle) {
+  // Never grown while the memo points into it.
+  if (!recycle) {
+    computed.clear();
+    computed.reserve(order.size());
+  } else if (computed.size() != order.size()) {
+    computed.clear();
+    computed.resize(order.size());
+  }
   const Array* input_values[tensor::InputList::kInline];
   std::vector<const Array*> more_input_values;
   std::vector<Array> outputs;
-  for (const TensorId id : order) {
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const TensorId id = order[k];
     const tensor::TensorInternal& node = nodes[id];
     if (node.variable_id) {
       // Read in place: nothing writes a variable while the graph is
@@ -96,9 +105,21 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
     if (!inputs_ready) continue;
     const op::Op* op = node.op.get();
     if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
-    op::ComputeContext ctx(std::span<const Array* const>(inputs, count), outputs);
-    if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
-    memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
+    const std::span<const Array* const> input_span(inputs, count);
+    if (!recycle) {
+      op::ComputeContext ctx(input_span, outputs);
+      if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
+      memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
+      continue;
+    }
+    Array& slot = computed[k];
+    op::ComputeContext ctx(input_span, outputs, slot);
+    if (!op::run_compute(*op, ctx).has_value()) continue;
+    if (!ctx.wrote_recycled()) {
+      if (ctx.outputs().empty()) continue;
+      slot = std::move(ctx.outputs().front());
+    }
+    memo[id] = &slot;
   }
 }
 
@@ -159,7 +180,7 @@ std::vector<EvalResult> Evaluator::run() {
 
   const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
   std::vector<Array> computed;
-  compute_in_order(nodes, env, order, memo, computed);
+  compute_in_order(nodes, env, order, memo, computed, false);
   return collect_results(targets_, memo);
 }
 
@@ -197,7 +218,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
   std::fill(memo_.begin(), memo_.end(), nullptr);
   for (const auto& [id, value] : feeds_)
     if (id < memo_.size()) memo_[id] = value;
-  compute_in_order(nodes, context_->env(), order_, memo_, computed_);
+  compute_in_order(nodes, context_->env(), order_, memo_, computed_, true);
   return collect_results(targets_, memo_);
 }
 

@@ -30,6 +30,12 @@ class ComputeContext {
       : inputs_(inputs), outputs_(&outputs) {
     outputs.clear();
   }
+  // As above, and output 0 may be written into `recycled` (an array of the
+  // caller's that no input is), keeping its storage when the shape matches.
+  ComputeContext(std::span<const Array* const> inputs, std::vector<Array>& outputs, Array& recycled)
+      : ComputeContext(inputs, outputs) {
+    recycled_ = &recycled;
+  }
   ComputeContext(const ComputeContext&) = delete;
   ComputeContext& operator=(const ComputeContext&) = delete;
 
@@ -40,10 +46,25 @@ class ComputeContext {
   void append_output(Array output) { outputs_->push_back(std::move(output)); }
   std::vector<Array>& outputs() noexcept { return *outputs_; }
 
+  // Output 0 as an array of `shape` whose elements the operator then writes
+  // (they start unspecified): the recycled array when the context has one,
+  // else a new array appended to the outputs. Only as the first output; a
+  // shape whose element count overflows is a fatal error.
+  Array& output_array(Extents shape);
+  // Whether output 0 went into the recycled array (then `outputs` is empty).
+  bool wrote_recycled() const noexcept { return wrote_recycled_; }
+  // Forgets every output, the recycled one included.
+  void drop_outputs() noexcept {
+    outputs_->clear();
+    wrote_recycled_ = false;
+  }
+
  private:
   std::span<const Array* const> inputs_;
   std::vector<Array> own_outputs_;
   std::vector<Array>* outputs_ = &own_outputs_;
+  Array* recycled_ = nullptr;
+  bool wrote_recycled_ = false;
 };
 
 // The process-wide 0-d array holding 0.0; created on first use, never changed.
