@@ -115,6 +115,10 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
     Array& slot = computed[k];
     op::ComputeContext ctx(input_span, outputs, slot);
     if (!op::run_compute(*op, ctx).has_value()) continue;
+    if (const Array* passed = ctx.passed_input()) {
+      memo[id] = passed;
+      continue;
+    }
     if (!ctx.wrote_recycled()) {
       if (ctx.outputs().empty()) continue;
       slot = std::move(ctx.outputs().front());

@@ -30,7 +30,7 @@ const Array& ComputeContext::input(std::size_t i) const {
 }
 
 Array& ComputeContext::output_array(Extents shape) {
-  if (recycled_ == nullptr || wrote_recycled_ || !outputs_->empty()) {
+  if (recycled_ == nullptr || wrote_recycled_ || passed_ != nullptr || !outputs_->empty()) {
     outputs_->push_back(shape_helpers::make_array(shape));
     return outputs_->back();
   }

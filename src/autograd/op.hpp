@@ -53,10 +53,22 @@ class ComputeContext {
   Array& output_array(Extents shape);
   // Whether output 0 went into the recycled array (then `outputs` is empty).
   bool wrote_recycled() const noexcept { return wrote_recycled_; }
-  // Forgets every output, the recycled one included.
+  // Output 0 is input i unchanged, as the only output: a caller that offers
+  // a recycled array takes the input's value itself, anyone else a copy.
+  void pass_input(std::size_t i) {
+    if (recycled_ != nullptr && outputs_->empty() && !wrote_recycled_) {
+      passed_ = &input(i);
+    } else {
+      append_output(input(i));
+    }
+  }
+  // The input passed on as output 0, if any (then `outputs` is empty).
+  const Array* passed_input() const noexcept { return passed_; }
+  // Forgets every output, the recycled or passed one included.
   void drop_outputs() noexcept {
     outputs_->clear();
     wrote_recycled_ = false;
+    passed_ = nullptr;
   }
 
  private:
@@ -65,6 +77,7 @@ class ComputeContext {
   std::vector<Array>* outputs_ = &own_outputs_;
   Array* recycled_ = nullptr;
   bool wrote_recycled_ = false;
+  const Array* passed_ = nullptr;
 };
 
 // The process-wide 0-d array holding 0.0; created on first use, never changed.

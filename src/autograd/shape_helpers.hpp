@@ -72,8 +72,22 @@ void zip_into(double* dst, const Array& a, const Array& b, Extents out_shape, F 
   const double* pb = b.data();
   std::size_t n = 1;
   for (const std::size_t e : out_shape) n *= e;
-  if (same_shape(extents_of(a), out_shape) && same_shape(extents_of(b), out_shape)) {
+  // An operand that broadcasts to the result with as many elements is read
+  // in order; one with a single element is that element throughout.
+  const bool a_in_order = a.size() == n;
+  const bool b_in_order = b.size() == n;
+  if (a_in_order && b_in_order) {
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(pa[i], pb[i]);
+    return;
+  }
+  if (a_in_order && b.size() == 1) {
+    const double vb = pb[0];
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(pa[i], vb);
+    return;
+  }
+  if (a.size() == 1 && b_in_order) {
+    const double va = pa[0];
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(va, pb[i]);
     return;
   }
   const std::size_t rank = out_shape.size();
@@ -115,6 +129,10 @@ void zip_broadcast(op::ComputeContext& ctx, const Array& a, const Array& b, Exte
 // x stretched one way to `out_shape` (callers check broadcasts_to).
 inline Array broadcast_to(const Array& x, Extents out_shape) {
   return zip_broadcast(x, x, out_shape, [](double a, double) { return a; });
+}
+// The same as the context's output 0.
+inline void broadcast_to(op::ComputeContext& ctx, const Array& x, Extents out_shape) {
+  zip_broadcast(ctx, x, x, out_shape, [](double a, double) { return a; });
 }
 
 // f(a, b) over the co-broadcast shape of a and b; shapes that do not
