@@ -119,6 +119,22 @@ op::OpResult binary_ops::MaybeReduceSum::compute(op::ComputeContext& ctx) const 
     ctx.append_output(reshaped_or_panic(gy, t, "Failed to get slice"));
     return op::ok();
   }
+  // A target of ones against gy with one axis longer than 1 and none empty:
+  // the sum along that axis, in index order, is the sum of all of gy in order.
+  std::size_t long_axes = 0;
+  bool empty_axis = false;
+  for (std::size_t j = 0; j < n; ++j) {
+    long_axes += g[j] > 1 ? 1 : 0;
+    empty_axis = empty_axis || g[j] == 0;
+  }
+  if (padded.size() == n && long_axes == 1 && !empty_axis &&
+      std::all_of(padded.begin(), padded.end(), [](std::size_t e) { return e == 1; })) {
+    double sum = 0.0;
+    const double* src = gy.data();
+    for (std::size_t i = 0; i < gy.size(); ++i) sum += src[i];
+    ctx.output_array(t).data()[0] = sum;
+    return op::ok();
+  }
   Array work;
   bool summed = false;
   const std::size_t walk = std::min(n, padded.size());
