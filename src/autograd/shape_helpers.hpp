@@ -3,6 +3,7 @@
 // not used: it stretches both operands and resizes on assignment, while
 // several operators here allow one-way broadcasting only.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -88,6 +89,11 @@ void zip_into(double* dst, const Array& a, const Array& b, Extents out_shape, F 
   if (a.size() == 1 && b_in_order) {
     const double va = pa[0];
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(va, pb[i]);
+    return;
+  }
+  if (a.size() == 1 && b.size() == 1) {
+    const double v = f(pa[0], pb[0]);
+    std::fill(dst, dst + n, v);
     return;
   }
   const std::size_t rank = out_shape.size();
