@@ -58,6 +58,43 @@ std::vector<TensorId> evaluation_order(const graph::NodesView& nodes, const std:
   return order;
 }
 
+// The values of a node's inputs, gathered from the memo for its operator;
+// nothing when some input has no value.
+class InputGather {
+ public:
+  std::optional<std::span<const Array* const>> gather(const tensor::TensorInternal& node,
+                                                      const std::vector<const Array*>& memo) {
+    const std::size_t count = node.inputs.size();
+    const Array** inputs = inline_;
+    if (count > tensor::InputList::kInline) {
+      more_.resize(count);
+      inputs = more_.data();
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      inputs[i] = memo[node.inputs[i].id];
+      if (inputs[i] == nullptr) return std::nullopt;
+    }
+    return std::span<const Array* const>(inputs, count);
+  }
+
+ private:
+  const Array* inline_[tensor::InputList::kInline];
+  std::vector<const Array*> more_;
+};
+
+// A variable node's value, read in place: nothing writes a variable while
+// the graph is evaluated, and the environment keeps its arrays where they are.
+void read_variable(const tensor::TensorInternal& node, TensorId id, const variable::VariableEnvironment& env,
+                   std::vector<const Array*>& memo) {
+  if (*node.variable_id < env.num_variables()) memo[id] = &*env.read(*node.variable_id);
+}
+
+const op::Op& op_of(const tensor::TensorInternal& node) {
+  const op::Op* op = node.op.get();
+  if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
+  return *op;
+}
+
 // Computes every node of `order` whose inputs have values, after them; the
 // values go to `computed` (cleared first) and the memo points at them.
 void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnvironment& env,
@@ -66,38 +103,19 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
   // pointers into it stay valid.
   computed.clear();
   computed.reserve(order.size());
-  const Array* input_values[tensor::InputList::kInline];
-  std::vector<const Array*> more_input_values;
+  InputGather gather;
   std::vector<Array> outputs;
   for (const TensorId id : order) {
     const tensor::TensorInternal& node = nodes[id];
     if (node.variable_id) {
-      // Read in place: nothing writes a variable while the graph is
-      // evaluated, and the environment keeps its arrays where they are.
-      if (*node.variable_id < env.num_variables()) memo[id] = &*env.read(*node.variable_id);
+      read_variable(node, id, env, memo);
       continue;
     }
     if (node.placeholder_name != nullptr) continue;  // not fed: no value
-
-    const std::size_t count = node.inputs.size();
-    const Array** inputs = input_values;
-    if (count > tensor::InputList::kInline) {
-      more_input_values.resize(count);
-      inputs = more_input_values.data();
-    }
-    bool inputs_ready = true;
-    for (std::size_t i = 0; i < count; ++i) {
-      inputs[i] = memo[node.inputs[i].id];
-      if (inputs[i] == nullptr) {
-        inputs_ready = false;
-        break;
-      }
-    }
-    if (!inputs_ready) continue;
-    const op::Op* op = node.op.get();
-    if (op == nullptr) kvel_support::panic("bad impl: Op is now stolen in gradient");
-    op::ComputeContext ctx(std::span<const Array* const>(inputs, count), outputs);
-    if (!op::run_compute(*op, ctx).has_value() || ctx.outputs().empty()) continue;
+    const auto inputs = gather.gather(node, memo);
+    if (!inputs) continue;
+    op::ComputeContext ctx(*inputs, outputs);
+    if (!op::run_compute(op_of(node), ctx).has_value() || ctx.outputs().empty()) continue;
     memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
   }
 }
@@ -189,6 +207,25 @@ RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tens
   for (const auto& [id, value] : feeds_)
     if (id < memo_.size()) memo_[id] = value;
   order_ = evaluation_order(nodes, targets_, memo_);
+
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const std::size_t n = order_.size();
+  slots_.arrays.resize(n);
+  slots_.uses.assign(n, 0);
+  slots_.target.assign(n, false);
+  slots_.position.assign(nodes.size(), kNone);
+  slots_.last_size.assign(n, kNone);
+  for (std::size_t k = 0; k < n; ++k) slots_.position[order_[k]] = k;
+  for (const TensorId id : order_) {
+    for (const tensor::InputRecord& input : nodes[id].inputs) {
+      const std::size_t p = slots_.position[input.id];
+      if (p != kNone) ++slots_.uses[p];
+    }
+  }
+  for (const tensor::Tensor& target : targets_) {
+    const std::size_t p = slots_.position[target.id()];
+    if (p != kNone) slots_.target[p] = true;
+  }
 }
 
 std::vector<EvalResult> RepeatedEvaluation::run() {
@@ -197,7 +234,88 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
   std::fill(memo_.begin(), memo_.end(), nullptr);
   for (const auto& [id, value] : feeds_)
     if (id < memo_.size()) memo_[id] = value;
-  compute_in_order(nodes, context_->env(), order_, memo_, computed_);
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  constexpr std::size_t kKept = static_cast<std::size_t>(-1);
+  Slots& sl = slots_;
+  const std::size_t n = order_.size();
+  sl.holder.assign(n, kNone);
+  sl.reads.assign(n, 0);
+  sl.free.clear();
+  std::size_t fresh = 0;
+  // The array a value at order position k now lives in takes its reads.
+  const auto hold = [&](std::size_t k, std::size_t a) {
+    sl.holder[k] = a;
+    if (sl.reads[a] == kKept) return;
+    if (sl.target[k]) {
+      sl.reads[a] = kKept;
+    } else {
+      sl.reads[a] += sl.uses[k];
+    }
+  };
+  // A free array, preferably one of the size position k had last run.
+  const auto take = [&](std::size_t k) {
+    if (sl.free.empty()) return fresh++;
+    std::size_t pick = sl.free.size() - 1;
+    for (std::size_t i = sl.free.size(); i-- > 0;) {
+      if (sl.arrays[sl.free[i]].size() == sl.last_size[k]) {
+        pick = i;
+        break;
+      }
+    }
+    const std::size_t a = sl.free[pick];
+    sl.free.erase(sl.free.begin() + static_cast<std::ptrdiff_t>(pick));
+    return a;
+  };
+  const auto release = [&](std::size_t a) {
+    if (sl.reads[a] != kKept && sl.reads[a] == 0) sl.free.push_back(a);
+  };
+
+  const variable::VariableEnvironment& env = context_->env();
+  InputGather gather;
+  std::vector<Array> outputs;
+  for (std::size_t k = 0; k < n; ++k) {
+    const TensorId id = order_[k];
+    const tensor::TensorInternal& node = nodes[id];
+    if (node.variable_id) {
+      read_variable(node, id, env, memo_);
+    } else if (node.placeholder_name == nullptr) {
+      if (const auto inputs = gather.gather(node, memo_)) {
+        const std::size_t a = take(k);
+        Array& array = sl.arrays[a];
+        op::ComputeContext ctx(*inputs, outputs, array);
+        bool kept = false;
+        if (op::run_compute(op_of(node), ctx).has_value()) {
+          if (const Array* passed = ctx.passed_input()) {
+            memo_[id] = passed;
+            for (std::size_t i = 0; i < inputs->size(); ++i) {
+              const std::size_t p = sl.position[node.inputs[i].id];
+              if ((*inputs)[i] == passed && p != kNone && sl.holder[p] != kNone) {
+                hold(k, sl.holder[p]);
+                break;
+              }
+            }
+          } else if (ctx.wrote_recycled() || !ctx.outputs().empty()) {
+            if (!ctx.wrote_recycled()) array = std::move(ctx.outputs().front());
+            memo_[id] = &array;
+            sl.last_size[k] = array.size();
+            hold(k, a);
+            kept = true;
+          }
+        }
+        if (!kept) sl.free.push_back(a);
+        else release(a);  // a value nobody reads
+      }
+    }
+    // This node has read its inputs.
+    for (const tensor::InputRecord& input : node.inputs) {
+      const std::size_t p = sl.position[input.id];
+      if (p == kNone || sl.holder[p] == kNone) continue;
+      const std::size_t a = sl.holder[p];
+      if (sl.reads[a] == kKept) continue;
+      --sl.reads[a];
+      release(a);
+    }
+  }
   return collect_results(targets_, memo_);
 }
 

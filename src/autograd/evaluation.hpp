@@ -94,7 +94,20 @@ class RepeatedEvaluation {
   std::vector<FeedById> feeds_;      // later entries win
   std::vector<tensor::TensorId> order_;
   std::vector<const Array*> memo_;
-  std::vector<Array> computed_;
+  // Working storage. A value's array goes back to `free` once the last node
+  // that reads it has run (targets' arrays never do), and a later node writes
+  // its value there: the arrays in use at any time stay few and warm.
+  struct Slots {
+    std::vector<Array> arrays;          // at most one per order position
+    std::vector<std::size_t> uses;      // per order position: reads by later nodes
+    std::vector<bool> target;           // per order position
+    std::vector<std::size_t> position;  // per node id: its order position, or none
+    std::vector<std::size_t> last_size; // per order position: its size last run
+    std::vector<std::size_t> holder;    // per order position, this run: its array
+    std::vector<std::size_t> reads;     // per array, this run: reads still to come
+    std::vector<std::size_t> free;      // arrays free, the last freed first
+  };
+  Slots slots_;
 };
 
 // The nodes the targets need whose values no variable reaches and that are

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "autograd/shape_helpers.hpp"
+#include "support/panic.hpp"
 
 namespace gradix_autograd::op {
 
@@ -20,12 +21,25 @@ error::OpError out_of_memory(std::string_view op_name) {
 
 OpResult run_compute(const Op& op, ComputeContext& ctx) {
   OpResult result = without_allocation_failure(op.name(), [&] { return op.compute(ctx); });
-  if (!result.has_value()) ctx.outputs().clear();
+  if (!result.has_value()) ctx.drop_outputs();
   return result;
 }
 
 const Array& ComputeContext::input(std::size_t i) const {
   return i < inputs_.size() ? *inputs_[i] : shared_zero();
+}
+
+Array& ComputeContext::output_array(Extents shape) {
+  if (recycled_ == nullptr || wrote_recycled_ || passed_ != nullptr || !outputs_->empty()) {
+    outputs_->push_back(shape_helpers::make_array(shape));
+    return outputs_->back();
+  }
+  if (!shape_helpers::same_shape(extents_of(*recycled_), shape)) {
+    if (!shape_helpers::checked_element_count(shape)) kvel_support::panic(shape_helpers::too_many_elements(shape));
+    recycled_->resize(ArrayShape(shape.begin(), shape.end()));
+  }
+  wrote_recycled_ = true;
+  return *recycled_;
 }
 
 }  // namespace gradix_autograd::op

@@ -30,6 +30,12 @@ class ComputeContext {
       : inputs_(inputs), outputs_(&outputs) {
     outputs.clear();
   }
+  // As above, and output 0 may be written into `recycled` (an array of the
+  // caller's that no input is), keeping its storage when the shape matches.
+  ComputeContext(std::span<const Array* const> inputs, std::vector<Array>& outputs, Array& recycled)
+      : ComputeContext(inputs, outputs) {
+    recycled_ = &recycled;
+  }
   ComputeContext(const ComputeContext&) = delete;
   ComputeContext& operator=(const ComputeContext&) = delete;
 
@@ -40,10 +46,38 @@ class ComputeContext {
   void append_output(Array output) { outputs_->push_back(std::move(output)); }
   std::vector<Array>& outputs() noexcept { return *outputs_; }
 
+  // Output 0 as an array of `shape` whose elements the operator then writes
+  // (they start unspecified): the recycled array when the context has one,
+  // else a new array appended to the outputs. Only as the first output; a
+  // shape whose element count overflows is a fatal error.
+  Array& output_array(Extents shape);
+  // Whether output 0 went into the recycled array (then `outputs` is empty).
+  bool wrote_recycled() const noexcept { return wrote_recycled_; }
+  // Output 0 is input i unchanged, as the only output: a caller that offers
+  // a recycled array takes the input's value itself, anyone else a copy.
+  void pass_input(std::size_t i) {
+    if (recycled_ != nullptr && outputs_->empty() && !wrote_recycled_) {
+      passed_ = &input(i);
+    } else {
+      append_output(input(i));
+    }
+  }
+  // The input passed on as output 0, if any (then `outputs` is empty).
+  const Array* passed_input() const noexcept { return passed_; }
+  // Forgets every output, the recycled or passed one included.
+  void drop_outputs() noexcept {
+    outputs_->clear();
+    wrote_recycled_ = false;
+    passed_ = nullptr;
+  }
+
  private:
   std::span<const Array* const> inputs_;
   std::vector<Array> own_outputs_;
   std::vector<Array>* outputs_ = &own_outputs_;
+  Array* recycled_ = nullptr;
+  bool wrote_recycled_ = false;
+  const Array* passed_ = nullptr;
 };
 
 // The process-wide 0-d array holding 0.0; created on first use, never changed.

@@ -3,12 +3,14 @@
 // not used: it stretches both operands and resizes on assignment, while
 // several operators here allow one-way broadcasting only.
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "autograd/array.hpp"
+#include "autograd/op.hpp"
 
 namespace gradix_autograd::shape_helpers {
 
@@ -43,29 +45,56 @@ Array make_scalar(double value);
 // broadcast to): zero on stretched and on missing leading axes.
 std::vector<std::size_t> broadcast_strides(Extents operand, Extents out);
 
+// f over the n elements of src, into dst.
+template <class F>
+void map_into(double* dst, const double* src, std::size_t n, F f) {
+  for (std::size_t i = 0; i < n; ++i) dst[i] = f(src[i]);
+}
+
 // x mapped element by element, same shape.
 template <class F>
 Array map_elements(const Array& x, F f) {
   Array out = make_array(extents_of(x));
-  const double* src = x.data();
-  double* dst = out.data();
-  const std::size_t n = x.size();
-  for (std::size_t i = 0; i < n; ++i) dst[i] = f(src[i]);
+  map_into(out.data(), x.data(), x.size(), f);
   return out;
 }
-
-// f(a, b) over `out_shape`, each operand read through its broadcast over
-// `out_shape` (callers check that both broadcast to it).
+// The same as the context's output 0.
 template <class F>
-Array zip_broadcast(const Array& a, const Array& b, Extents out_shape, F f) {
-  Array out = make_array(out_shape);
-  double* dst = out.data();
+void map_elements(op::ComputeContext& ctx, const Array& x, F f) {
+  Array& out = ctx.output_array(extents_of(x));
+  map_into(out.data(), x.data(), x.size(), f);
+}
+
+// f(a, b) over `out_shape` into dst, each operand read through its broadcast
+// over `out_shape` (callers check that both broadcast to it).
+template <class F>
+void zip_into(double* dst, const Array& a, const Array& b, Extents out_shape, F f) {
   const double* pa = a.data();
   const double* pb = b.data();
-  const std::size_t n = out.size();
-  if (same_shape(extents_of(a), out_shape) && same_shape(extents_of(b), out_shape)) {
+  std::size_t n = 1;
+  for (const std::size_t e : out_shape) n *= e;
+  // An operand that broadcasts to the result with as many elements is read
+  // in order; one with a single element is that element throughout.
+  const bool a_in_order = a.size() == n;
+  const bool b_in_order = b.size() == n;
+  if (a_in_order && b_in_order) {
     for (std::size_t i = 0; i < n; ++i) dst[i] = f(pa[i], pb[i]);
-    return out;
+    return;
+  }
+  if (a_in_order && b.size() == 1) {
+    const double vb = pb[0];
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(pa[i], vb);
+    return;
+  }
+  if (a.size() == 1 && b_in_order) {
+    const double va = pa[0];
+    for (std::size_t i = 0; i < n; ++i) dst[i] = f(va, pb[i]);
+    return;
+  }
+  if (a.size() == 1 && b.size() == 1) {
+    const double v = f(pa[0], pb[0]);
+    std::fill(dst, dst + n, v);
+    return;
   }
   const std::size_t rank = out_shape.size();
   const std::vector<std::size_t> sa = broadcast_strides(extents_of(a), out_shape);
@@ -86,12 +115,30 @@ Array zip_broadcast(const Array& a, const Array& b, Extents out_shape, F f) {
       index[d] = 0;
     }
   }
+}
+
+// f(a, b) over `out_shape`, each operand read through its broadcast over
+// `out_shape` (callers check that both broadcast to it).
+template <class F>
+Array zip_broadcast(const Array& a, const Array& b, Extents out_shape, F f) {
+  Array out = make_array(out_shape);
+  zip_into(out.data(), a, b, out_shape, f);
   return out;
+}
+// The same as the context's output 0.
+template <class F>
+void zip_broadcast(op::ComputeContext& ctx, const Array& a, const Array& b, Extents out_shape, F f) {
+  Array& out = ctx.output_array(out_shape);
+  zip_into(out.data(), a, b, out_shape, f);
 }
 
 // x stretched one way to `out_shape` (callers check broadcasts_to).
 inline Array broadcast_to(const Array& x, Extents out_shape) {
   return zip_broadcast(x, x, out_shape, [](double a, double) { return a; });
+}
+// The same as the context's output 0.
+inline void broadcast_to(op::ComputeContext& ctx, const Array& x, Extents out_shape) {
+  zip_broadcast(ctx, x, x, out_shape, [](double a, double) { return a; });
 }
 
 // f(a, b) over the co-broadcast shape of a and b; shapes that do not
@@ -102,6 +149,20 @@ Array co_broadcast_zip(const Array& a, const Array& b, F f) {
   const std::optional<ArrayShape> shape = co_broadcast_shape(extents_of(a), extents_of(b));
   if (!shape) fail_co_broadcast(extents_of(a), extents_of(b));
   return zip_broadcast(a, b, Extents(shape->data(), shape->size()), f);
+}
+// The same as the context's output 0.
+template <class F>
+void co_broadcast_zip(op::ComputeContext& ctx, const Array& a, const Array& b, F f) {
+  const Extents ea = extents_of(a);
+  const Extents eb = extents_of(b);
+  // Equal shapes, the common case, need no shape of their own.
+  if (same_shape(ea, eb)) {
+    zip_broadcast(ctx, a, b, ea, f);
+    return;
+  }
+  const std::optional<ArrayShape> shape = co_broadcast_shape(ea, eb);
+  if (!shape) fail_co_broadcast(ea, eb);
+  zip_broadcast(ctx, a, b, Extents(shape->data(), shape->size()), f);
 }
 
 // Copy of x laid out in `shape` (row-major), or nothing when the element

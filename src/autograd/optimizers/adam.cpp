@@ -77,7 +77,7 @@ op::OpResult AdamOp::compute(op::ComputeContext& ctx) const {
   const Array& m = ctx.input(2);
   const Array& v = ctx.input(3);
   const Array& t = ctx.input(4);
-  Array g = fit_gradient(p, ctx.input(1));
+  const Array& g_in = ctx.input(1);
 
   const auto t_value = extract_scalar(t);
   if (!t_value) return kvel_support::unexpected(t_value.error());
@@ -85,6 +85,28 @@ op::OpResult AdamOp::compute(op::ComputeContext& ctx) const {
   Array t_out = t.dimension() == 0 ? sh::make_scalar(t_next) : Array(ArrayShape{1});
   t_out.data()[0] = t_next;
 
+  const Extents shape = extents_of(p);
+  if (p.size() == 1 && sh::same_shape(extents_of(g_in), shape) && sh::same_shape(extents_of(m), shape) &&
+      sh::same_shape(extents_of(v), shape)) {
+    // One value of one shape throughout: the arithmetic below on single
+    // values, without its working arrays.
+    const double gi = g_in.data()[0];
+    const double m_next = m.data()[0] * b1 + (1.0 - b1) * gi;
+    const double v_next = v.data()[0] * b2 + ((1.0 - b2) * gi) * gi;
+    const double m_hat = m_next * (1.0 / (1.0 - std::pow(b1, t_next)));
+    const double v_hat = v_next * (1.0 / (1.0 - std::pow(b2, t_next)));
+    const double u = m_hat / (std::sqrt(v_hat) + eps);
+    const double p_next = p.data()[0] - alpha * u;
+    for (const double value : {p_next, gi, m_next, v_next}) {
+      Array out = sh::make_array(shape);
+      out.data()[0] = value;
+      ctx.append_output(std::move(out));
+    }
+    ctx.append_output(std::move(t_out));
+    return op::ok();
+  }
+
+  Array g = fit_gradient(p, g_in);
   const Array m_w = working_copy(m, g);
   const Array v_w = working_copy(v, g);
   const Array p_w = working_copy(p, g);
@@ -232,11 +254,12 @@ void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalR
     if (!gradients[i]) continue;
     const Slots& s = slots[i];
     if (s.param >= env.num_variables()) continue;
-    const Array p = *env.read(s.param);
-    const Array m = *env.read(s.m);
-    const Array v = *env.read(s.v);
-    const Array t = *env.read(s.t);
-    const Array* inputs[] = {&p, &*gradients[i], &m, &v, &t};
+    // Read in place: nothing is written until every step is computed.
+    const variable::ArrayReadGuard p = env.read(s.param);
+    const variable::ArrayReadGuard m = env.read(s.m);
+    const variable::ArrayReadGuard v = env.read(s.v);
+    const variable::ArrayReadGuard t = env.read(s.t);
+    const Array* inputs[] = {&*p, &*gradients[i], &*m, &*v, &*t};
     op::ComputeContext compute(inputs);
     if (!op::run_compute(op, compute)) continue;
     results[i] = std::move(compute.outputs());

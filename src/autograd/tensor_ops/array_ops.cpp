@@ -152,9 +152,9 @@ op::OpResult math_ops::Transpose::compute(op::ComputeContext& ctx) const {
 
 op::OpResult array_ops::Shape::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
-  Array out = sh::make_array(ArrayShape{x.dimension()});
-  for (std::size_t i = 0; i < x.dimension(); ++i) out.data()[i] = static_cast<double>(x.shape()[i]);
-  ctx.append_output(std::move(out));
+  const std::size_t rank = x.dimension();
+  double* dst = ctx.output_array(Extents(&rank, 1)).data();
+  for (std::size_t i = 0; i < rank; ++i) dst[i] = static_cast<double>(x.shape()[i]);
   return op::ok();
 }
 
@@ -162,7 +162,7 @@ op::OpResult array_ops::AddN::compute(op::ComputeContext& ctx) const {
   const std::size_t n = ctx.num_inputs();
   if (n == 0) kvel_support::panic("internal error: entered unreachable code");
   if (n == 1) {
-    ctx.append_output(ctx.input(0));
+    ctx.pass_input(0);
     return op::ok();
   }
   const auto add = [](double a, double b) { return a + b; };

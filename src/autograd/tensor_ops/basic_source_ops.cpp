@@ -7,7 +7,7 @@ namespace gradix_autograd::tensor_ops::basic_source_ops {
 template <class Derived>
 op::OpResult SourceOp<Derived>::compute(op::ComputeContext& ctx) const {
   // input() already yields the shared 0-d zero when there is no input.
-  ctx.append_output(ctx.input(0));
+  ctx.pass_input(0);
   return op::ok();
 }
 

@@ -37,12 +37,12 @@ op::OpResult AddOp::compute(op::ComputeContext& ctx) const {
   const bool single1 = is_single_value(x1, SingleShape::ZeroD);
   if (single0 && !single1) {
     const double s0 = single_value(x0);
-    ctx.append_output(map_elements(x1, [s0](double b) { return b + s0; }));
+    map_elements(ctx, x1, [s0](double b) { return b + s0; });
   } else if (single1 && !single0) {
     const double s1 = single_value(x1);
-    ctx.append_output(map_elements(x0, [s1](double a) { return a + s1; }));
+    map_elements(ctx, x0, [s1](double a) { return a + s1; });
   } else {
-    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a + b; }));
+    co_broadcast_zip(ctx, x0, x1, [](double a, double b) { return a + b; });
   }
   return op::ok();
 }
@@ -55,12 +55,12 @@ op::OpResult MulOp::compute(op::ComputeContext& ctx) const {
   const bool single1 = is_single_value(x1, SingleShape::ZeroD);
   if (single0 && !single1) {
     const double s0 = single_value(x0);
-    ctx.append_output(map_elements(x1, [s0](double b) { return b * s0; }));
+    map_elements(ctx, x1, [s0](double b) { return b * s0; });
   } else if (single1 && !single0) {
     const double s1 = single_value(x1);
-    ctx.append_output(map_elements(x0, [s1](double a) { return a * s1; }));
+    map_elements(ctx, x0, [s1](double a) { return a * s1; });
   } else {
-    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a * b; }));
+    co_broadcast_zip(ctx, x0, x1, [](double a, double b) { return a * b; });
   }
   return op::ok();
 }
@@ -70,9 +70,9 @@ op::OpResult SubOp::compute(op::ComputeContext& ctx) const {
   const Array& x1 = ctx.input(1);
   if (is_single_value(x0, SingleShape::ZeroD)) {
     const double s0 = single_value(x0);
-    ctx.append_output(map_elements(x1, [s0](double b) { return s0 - b; }));
+    map_elements(ctx, x1, [s0](double b) { return s0 - b; });
   } else {
-    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a - b; }));
+    co_broadcast_zip(ctx, x0, x1, [](double a, double b) { return a - b; });
   }
   return op::ok();
 }
@@ -82,14 +82,14 @@ op::OpResult DivOp::compute(op::ComputeContext& ctx) const {
   const Array& x1 = ctx.input(1);
   if (is_single_value(x0, SingleShape::ZeroD)) {
     const double s0 = single_value(x0);
-    ctx.append_output(map_elements(x1, [s0](double b) { return s0 / b; }));
+    map_elements(ctx, x1, [s0](double b) { return s0 / b; });
   } else if (is_single_value(x1, SingleShape::ZeroDOrLengthOne)) {
     // One reciprocal, then products: this can differ from a true quotient in
     // the last bit, and is the defined result.
     const double r = 1.0 / single_value(x1);
-    ctx.append_output(map_elements(x0, [r](double a) { return a * r; }));
+    map_elements(ctx, x0, [r](double a) { return a * r; });
   } else {
-    ctx.append_output(co_broadcast_zip(x0, x1, [](double a, double b) { return a / b; }));
+    co_broadcast_zip(ctx, x0, x1, [](double a, double b) { return a / b; });
   }
   return op::ok();
 }

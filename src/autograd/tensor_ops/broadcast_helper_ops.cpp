@@ -27,11 +27,11 @@ op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const 
   const std::vector<std::size_t> lhs_sizes = sh::shape_to_sizes(lhs);
   if (sh::is_scalar_like(as_extents(lhs_sizes))) {
     // [1] against [] keeps its axis, as NumPy's broadcast does.
-    ctx.append_output(rhs.size() == 0 ? lhs : rhs);
+    ctx.pass_input(rhs.size() == 0 ? 0 : 1);
     return op::ok();
   }
   if (sh::is_scalar_like(as_extents(sh::shape_to_sizes(rhs)))) {
-    ctx.append_output(lhs);
+    ctx.pass_input(0);
     return op::ok();
   }
   // Trailing axes are aligned; the leading axes of the longer shape have no
@@ -39,14 +39,14 @@ op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const 
   const std::size_t rank = std::max(lhs.size(), rhs.size());
   const std::size_t lead_lhs = rank - lhs.size();
   const std::size_t lead_rhs = rank - rhs.size();
-  Array out = sh::make_array(ArrayShape{rank});
+  double* dst = ctx.output_array(Extents(&rank, 1)).data();
   for (std::size_t i = 0; i < rank; ++i) {
     if (i < lead_lhs) {
-      out.data()[i] = rhs.data()[i - lead_rhs];
+      dst[i] = rhs.data()[i - lead_rhs];
       continue;
     }
     if (i < lead_rhs) {
-      out.data()[i] = lhs.data()[i - lead_lhs];
+      dst[i] = lhs.data()[i - lead_lhs];
       continue;
     }
     const double a = lhs.data()[i - lead_lhs];
@@ -59,9 +59,8 @@ op::OpResult array_ops::InferBinOpShape::compute(op::ComputeContext& ctx) const 
     } else {
       e = a > b ? a : b;
     }
-    out.data()[i] = e;
+    dst[i] = e;
   }
-  ctx.append_output(std::move(out));
   return op::ok();
 }
 
@@ -79,7 +78,7 @@ op::OpResult binary_ops::MaybeBroadcast::compute(op::ComputeContext& ctx) const 
     return kvel_support::unexpected(error::OpError::incompatible_shape(sh::too_many_elements(target_extents)));
   }
   if (sh::same_shape(extents_of(x), target_extents)) {
-    ctx.append_output(x);
+    ctx.pass_input(0);
     return op::ok();
   }
   const Array* source = &x;
@@ -92,7 +91,7 @@ op::OpResult binary_ops::MaybeBroadcast::compute(op::ComputeContext& ctx) const 
   if (!sh::broadcasts_to(extents_of(*source), target_extents)) {
     return kvel_support::unexpected(error::OpError::incompatible_shape("PreprocessBinOpGradGrad: Can't broadcast."));
   }
-  ctx.append_output(sh::broadcast_to(*source, target_extents));
+  sh::broadcast_to(ctx, *source, target_extents);
   return op::ok();
 }
 
@@ -103,7 +102,7 @@ op::OpResult binary_ops::MaybeReduceSum::compute(op::ComputeContext& ctx) const 
   const std::size_t n = g.size();
   const Extents t = as_extents(target);
   if (sh::same_shape(t, g)) {
-    ctx.append_output(gy);
+    ctx.pass_input(0);
     return op::ok();
   }
   std::vector<std::size_t> padded;
@@ -120,6 +119,22 @@ op::OpResult binary_ops::MaybeReduceSum::compute(op::ComputeContext& ctx) const 
     ctx.append_output(reshaped_or_panic(gy, t, "Failed to get slice"));
     return op::ok();
   }
+  // A target of ones against gy with one axis longer than 1 and none empty:
+  // the sum along that axis, in index order, is the sum of all of gy in order.
+  std::size_t long_axes = 0;
+  bool empty_axis = false;
+  for (std::size_t j = 0; j < n; ++j) {
+    long_axes += g[j] > 1 ? 1 : 0;
+    empty_axis = empty_axis || g[j] == 0;
+  }
+  if (padded.size() == n && long_axes == 1 && !empty_axis &&
+      std::all_of(padded.begin(), padded.end(), [](std::size_t e) { return e == 1; })) {
+    double sum = 0.0;
+    const double* src = gy.data();
+    for (std::size_t i = 0; i < gy.size(); ++i) sum += src[i];
+    ctx.output_array(t).data()[0] = sum;
+    return op::ok();
+  }
   Array work;
   bool summed = false;
   const std::size_t walk = std::min(n, padded.size());
@@ -134,7 +149,7 @@ op::OpResult binary_ops::MaybeReduceSum::compute(op::ComputeContext& ctx) const 
     }
   }
   if (!summed) {
-    ctx.append_output(gy);
+    ctx.pass_input(0);
     return op::ok();
   }
   ctx.append_output(reshaped_or_panic(work, t, "MaybeReduceSum: shape conversion failed"));

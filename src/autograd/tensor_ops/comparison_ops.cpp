@@ -16,17 +16,19 @@ bool is_single_value(const Array& x) {
 }
 
 template <class O>
-Array compare(const Array& x0, const Array& x1) {
+void compare(op::ComputeContext& ctx, const Array& x0, const Array& x1) {
   const bool single0 = is_single_value(x0);
   const bool single1 = is_single_value(x1);
   if (single1) {
     // Also when both are single values: the result takes x0's shape.
     const double s1 = x1.data()[0];
-    return map_elements(x0, [s1](double a) { return O::apply(a, s1); });
+    map_elements(ctx, x0, [s1](double a) { return O::apply(a, s1); });
+    return;
   }
   if (single0) {
     const double s0 = x0.data()[0];
-    return map_elements(x1, [s0](double b) { return O::apply(s0, b); });
+    map_elements(ctx, x1, [s0](double b) { return O::apply(s0, b); });
+    return;
   }
   const Extents e0 = extents_of(x0);
   const Extents e1 = extents_of(x1);
@@ -37,15 +39,21 @@ Array compare(const Array& x0, const Array& x1) {
   }
   // A lambda rather than the function's address, so the loop inlines it.
   const auto apply = [](double a, double b) { return O::apply(a, b); };
-  if (shape_helpers::broadcasts_to(e0, e1)) return shape_helpers::zip_broadcast(x0, x1, e1, apply);
-  if (shape_helpers::broadcasts_to(e1, e0)) return shape_helpers::zip_broadcast(x0, x1, e0, apply);
+  if (shape_helpers::broadcasts_to(e0, e1)) {
+    shape_helpers::zip_broadcast(ctx, x0, x1, e1, apply);
+    return;
+  }
+  if (shape_helpers::broadcasts_to(e1, e0)) {
+    shape_helpers::zip_broadcast(ctx, x0, x1, e0, apply);
+    return;
+  }
   kvel_support::panic("Cannot broadcast shapes " + shape_helpers::format_shape(e0) + " and " +
                       shape_helpers::format_shape(e1) + " for operation " + std::string(O::kShortName));
 }
 
 template <class O>
 op::OpResult compute_comparison(op::ComputeContext& ctx) {
-  ctx.append_output(compare<O>(ctx.input(0), ctx.input(1)));
+  compare<O>(ctx, ctx.input(0), ctx.input(1));
   return op::ok();
 }
 

@@ -9,23 +9,23 @@ namespace gradix_autograd::tensor_ops::math_ops {
 using shape_helpers::map_elements;
 
 op::OpResult NegOp::compute(op::ComputeContext& ctx) const {
-  ctx.append_output(map_elements(ctx.input(0), [](double x) { return -x; }));
+  map_elements(ctx, ctx.input(0), [](double x) { return -x; });
   return op::ok();
 }
 
 op::OpResult Exp::compute(op::ComputeContext& ctx) const {
-  ctx.append_output(map_elements(ctx.input(0), [](double x) { return std::exp(x); }));
+  map_elements(ctx, ctx.input(0), [](double x) { return std::exp(x); });
   return op::ok();
 }
 
 op::OpResult Ln::compute(op::ComputeContext& ctx) const {
-  ctx.append_output(map_elements(ctx.input(0), [](double x) { return std::log(x); }));
+  map_elements(ctx, ctx.input(0), [](double x) { return std::log(x); });
   return op::ok();
 }
 
 op::OpResult Pow::compute(op::ComputeContext& ctx) const {
   const double e = exponent;
-  ctx.append_output(map_elements(ctx.input(0), [e](double x) { return std::pow(x, e); }));
+  map_elements(ctx, ctx.input(0), [e](double x) { return std::pow(x, e); });
   return op::ok();
 }
 

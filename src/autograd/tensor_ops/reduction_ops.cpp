@@ -72,7 +72,7 @@ op::OpResult ReduceMean::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
   std::vector<std::size_t> axes = read_axes(ctx.input(1), sparse_axes, x.dimension());
   if (axes.empty()) {
-    ctx.append_output(x);
+    ctx.pass_input(0);
     return op::ok();
   }
   // Single precision, rounded after every factor: past 2^24 elements the
@@ -127,7 +127,7 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   const Extents target_extents(target);
   if (!sh::checked_element_count(target_extents)) return too_many_elements(target);
   if (sh::same_shape(extents_of(gy), target_extents)) {
-    ctx.append_output(gy);
+    ctx.pass_input(0);
     return op::ok();
   }
   const Array* source = &gy;
@@ -152,7 +152,7 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
     source = &with_axes;
   }
   if (!sh::broadcasts_to(extents_of(*source), target_extents)) kvel_support::panic("Operation failed");
-  ctx.append_output(sh::broadcast_to(*source, target_extents));
+  sh::broadcast_to(ctx, *source, target_extents);
   return op::ok();
 }
 

@@ -6,7 +6,7 @@ namespace gradix_autograd::tensor_ops::scalar_ops {
 
 op::OpResult ScalarMulOp::compute(op::ComputeContext& ctx) const {
   const double f = factor;
-  ctx.append_output(shape_helpers::map_elements(ctx.input(0), [f](double x) { return x * f; }));
+  shape_helpers::map_elements(ctx, ctx.input(0), [f](double x) { return x * f; });
   return op::ok();
 }
 
