@@ -71,6 +71,11 @@ void binary_ops::SubOp::grad(op::GradientContext& ctx) const {
 }
 
 void binary_ops::MulOp::grad(op::GradientContext& ctx) const {
+  // With one input the product is x0 · 0: nothing flows back.
+  if (ctx.num_inputs() < 2) {
+    ctx.set_input_grad(0, std::nullopt);
+    return;
+  }
   const Tensor& gy = ctx.output_grad();
   const Tensor& x0 = ctx.input(0);
   const Tensor& x1 = ctx.input(1);
@@ -85,6 +90,11 @@ void binary_ops::MulOp::grad(op::GradientContext& ctx) const {
 }
 
 void binary_ops::DivOp::grad(op::GradientContext& ctx) const {
+  // With one input the quotient is x0 / 0, which has no derivative.
+  if (ctx.num_inputs() < 2) {
+    ctx.set_input_grad(0, std::nullopt);
+    return;
+  }
   const Tensor& gy = ctx.output_grad();
   const Tensor& x0 = ctx.input(0);
   const Tensor& x1 = ctx.input(1);

@@ -215,6 +215,7 @@ TEST(GradientFiniteDifferences, OrdinaryGraphs) {
       // One-input sums and differences.
       {"one-input add", {kV3}, [](const auto& x) { return node(ops::binary_ops::AddOp{}, {x[0]}); }},
       {"one-input sub", {kV3}, [](const auto& x) { return node(ops::binary_ops::SubOp{}, {x[0]}); }},
+      {"one-input mul", {kV3}, [](const auto& x) { return node(ops::binary_ops::MulOp{}, {x[0]}); }},
       // Mean over a mask: divided by the reduced count only.
       {"mean over a mask", {kM23}, [](const auto& x) { return reduce(red::ReduceMean(false, true), x[0], vec({0, 1})); }},
       // Products with a zero entry.

@@ -11,6 +11,7 @@
 #include "autograd/evaluation.hpp"
 #include "autograd/gradient.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
+#include "autograd/tensor_ops/binary_ops.hpp"
 #include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
@@ -150,6 +151,19 @@ TEST(GradientStructure, EmptyTargetListIsFatal) {
               "index out of bounds: the len is 0 but the index is 0");
     EXPECT_TRUE(gradix_autograd::gradient::compute_gradients({}, std::vector<Tensor>{x}, ctx.graph()).find(x.id()) ==
                 nullptr);
+  });
+}
+
+
+TEST(GradientStructure, OneInputQuotientHasNoGradient) {
+  // x / 0 has no derivative: the source gets zeros of its shape, and building
+  // the gradient is not an error.
+  gradix_autograd::graph::run([](Context& ctx) {
+    const Tensor x = ctx.placeholder("x", {2});
+    const Tensor y = TensorBuilder(ctx.graph()).append_input(x, false).build(ops::binary_ops::DivOp{});
+    const Tensor g = grad1(y, x).at(0);
+    const Array value = vec({2, -3});
+    EXPECT_TRUE(gradix_test::same_array(eval(ctx, g, &value), vec({0.0, 0.0})));
   });
 }
 
