@@ -10,6 +10,9 @@ using tensor::TensorId;
 
 namespace {
 
+// No order position (or no array) for a node in a repeated evaluation.
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
 // The first placeholder named `name`, in id order.
 std::optional<TensorId> find_placeholder(const graph::NodesView& nodes, const std::string& name) {
   for (std::size_t i = 0; i < nodes.size(); ++i) {
@@ -208,7 +211,6 @@ RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tens
     if (id < memo_.size()) memo_[id] = value;
   order_ = evaluation_order(nodes, targets_, memo_);
 
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   const std::size_t n = order_.size();
   slots_.arrays.resize(n);
   slots_.uses.assign(n, 0);
@@ -234,7 +236,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
   std::fill(memo_.begin(), memo_.end(), nullptr);
   for (const auto& [id, value] : feeds_)
     if (id < memo_.size()) memo_[id] = value;
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The read count of an array that holds a target: it is never freed.
   constexpr std::size_t kKept = static_cast<std::size_t>(-1);
   Slots& sl = slots_;
   const std::size_t n = order_.size();
@@ -267,7 +269,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
     return a;
   };
   const auto release = [&](std::size_t a) {
-    if (sl.reads[a] != kKept && sl.reads[a] == 0) sl.free.push_back(a);
+    if (sl.reads[a] == 0) sl.free.push_back(a);
   };
 
   const variable::VariableEnvironment& env = context_->env();

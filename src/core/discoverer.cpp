@@ -1,4 +1,3 @@
-#include "autograd/buffer_pool.hpp"
 #include "core/discoverer.hpp"
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/forest.hpp"
 #include "core/refine.hpp"

@@ -1,4 +1,3 @@
-#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 
 #include <cmath>
@@ -7,6 +6,7 @@
 #include <utility>
 #include <string>
 
+#include "autograd/buffer_pool.hpp"
 #include "autograd/constructors.hpp"
 #include "autograd/evaluation.hpp"
 #include "autograd/gradient.hpp"

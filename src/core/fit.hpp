@@ -43,8 +43,9 @@ struct FittedTree {
 };
 
 // Exactly config.max_epochs full-batch Adam steps on the mean squared error
-// (learning rate config.learning_rate), each in a fresh graph; then the fitted
-// constants are read back, put into a copy of the tree and scored. File
+// (learning rate config.learning_rate), all through one training graph built
+// for the fit; then the fitted constants are read back, put into a copy of
+// the tree and scored. File
 // descriptor 1 is silenced meanwhile. `cancel` is asked before every step.
 kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const tamrix::tree::EmlTree& tree,
                                                                    const dataset::DataSet& data,

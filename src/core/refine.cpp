@@ -1,4 +1,3 @@
-#include "autograd/buffer_pool.hpp"
 #include "core/refine.hpp"
 
 #include <algorithm>
@@ -7,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "autograd/buffer_pool.hpp"
 #include "core/fit.hpp"
 #include "core/polish.hpp"
 #include "core/worker_pool.hpp"

@@ -38,9 +38,9 @@ int module_exec(PyObject* module) {
   if (rc == 0)
     rc = add_class(module, all, "DiscoveryResult", make_discovery_result_type(module), state.discovery_result_type);
   if (rc == 0) rc = add_class(module, all, "Solution", make_solution_type(module), state.solution_type);
-  if (rc == 0) return PyModule_AddObject(module, "__all__", all) == 0 ? 0 : (Py_DECREF(all), -1);
-  Py_DECREF(all);
-  return -1;
+  if (rc == 0) rc = PyModule_AddObject(module, "__all__", all);  // steals `all` on success
+  if (rc != 0) Py_DECREF(all);
+  return rc;
 }
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {

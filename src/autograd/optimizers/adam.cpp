@@ -49,6 +49,14 @@ Array working_copy(const Array& state, const Array& g) {
   return out;
 }
 
+// The update's arithmetic on single values, shared by the one-value path and
+// the element-wise one.
+double next_m(double m, double g, double b1) { return m * b1 + (1.0 - b1) * g; }
+double next_v(double v, double g, double b2) { return v * b2 + ((1.0 - b2) * g) * g; }
+double bias_scale(double b, double t) { return 1.0 / (1.0 - std::pow(b, t)); }
+double step_size(double m_hat, double v_hat, double eps) { return m_hat / (std::sqrt(v_hat) + eps); }
+double next_p(double p, double u, double alpha) { return p - alpha * u; }
+
 // f(target element, operand element) over the target's shape; the operand is
 // stretched one way to it.
 template <class F>
@@ -91,12 +99,11 @@ op::OpResult AdamOp::compute(op::ComputeContext& ctx) const {
     // One value of one shape throughout: the arithmetic below on single
     // values, without its working arrays.
     const double gi = g_in.data()[0];
-    const double m_next = m.data()[0] * b1 + (1.0 - b1) * gi;
-    const double v_next = v.data()[0] * b2 + ((1.0 - b2) * gi) * gi;
-    const double m_hat = m_next * (1.0 / (1.0 - std::pow(b1, t_next)));
-    const double v_hat = v_next * (1.0 / (1.0 - std::pow(b2, t_next)));
-    const double u = m_hat / (std::sqrt(v_hat) + eps);
-    const double p_next = p.data()[0] - alpha * u;
+    const double m_next = next_m(m.data()[0], gi, b1);
+    const double v_next = next_v(v.data()[0], gi, b2);
+    const double m_hat = m_next * bias_scale(b1, t_next);
+    const double v_hat = v_next * bias_scale(b2, t_next);
+    const double p_next = next_p(p.data()[0], step_size(m_hat, v_hat, eps), alpha);
     for (const double value : {p_next, gi, m_next, v_next}) {
       Array out = sh::make_array(shape);
       out.data()[0] = value;
@@ -112,16 +119,16 @@ op::OpResult AdamOp::compute(op::ComputeContext& ctx) const {
   const Array p_w = working_copy(p, g);
   const double b1 = this->b1;
   const double b2 = this->b2;
-  Array m_next = onto(m_w, g, [b1](double mi, double gi) { return mi * b1 + (1.0 - b1) * gi; });
-  Array v_next = onto(v_w, g, [b2](double vi, double gi) { return vi * b2 + ((1.0 - b2) * gi) * gi; });
-  const double m_scale = 1.0 / (1.0 - std::pow(b1, t_next));
-  const double v_scale = 1.0 / (1.0 - std::pow(b2, t_next));
+  Array m_next = onto(m_w, g, [b1](double mi, double gi) { return next_m(mi, gi, b1); });
+  Array v_next = onto(v_w, g, [b2](double vi, double gi) { return next_v(vi, gi, b2); });
+  const double m_scale = bias_scale(b1, t_next);
+  const double v_scale = bias_scale(b2, t_next);
   const Array m_hat = sh::map_elements(m_next, [m_scale](double x) { return x * m_scale; });
   const Array v_hat = sh::map_elements(v_next, [v_scale](double x) { return x * v_scale; });
   const double eps = this->eps;
-  const Array u = onto(m_hat, v_hat, [eps](double mi, double vi) { return mi / (std::sqrt(vi) + eps); });
+  const Array u = onto(m_hat, v_hat, [eps](double mi, double vi) { return step_size(mi, vi, eps); });
   const double alpha = this->alpha;
-  Array p_next = onto(p_w, u, [alpha](double pi, double ui) { return pi - alpha * ui; });
+  Array p_next = onto(p_w, u, [alpha](double pi, double ui) { return next_p(pi, ui, alpha); });
 
   ctx.append_output(std::move(p_next));
   ctx.append_output(std::move(g));
