@@ -37,7 +37,6 @@ constexpr std::array<std::string_view, 6> kShapeErrorTexts{
 
 }  // namespace
 
-
 OpError OpError::nd_array_error(std::string text, ShapeErrorKind shape_error) {
   OpError e(Kind::NdArrayError, std::move(text));
   e.shape_error_ = shape_error;
@@ -101,6 +100,12 @@ std::string OpError::debug() const {
   std::string out;
   append_debug(out);
   return out;
+}
+
+EvalError EvalError::not_computed(std::size_t id, bool out_of_memory) {
+  OpError wrapped = OpError::runtime_error("Failed to compute tensor " + std::to_string(id));
+  if (out_of_memory) wrapped = std::move(wrapped).marked_out_of_memory();
+  return op_error(std::move(wrapped));
 }
 
 std::string EvalError::debug() const {

@@ -56,6 +56,12 @@ class OpError {
   static OpError thread_join_error(std::string context) { return {Kind::ThreadJoinError, std::move(context)}; }
   static OpError slice_error(std::string context) { return {Kind::SliceError, std::move(context)}; }
   static OpError value_error(std::string text) { return {Kind::ValueError, std::move(text)}; }
+  // The same error, marked as a failure for lack of memory rather than on
+  // the operation's input.
+  OpError marked_out_of_memory() && {
+    out_of_memory_ = true;
+    return std::move(*this);
+  }
 
   Kind kind() const noexcept { return kind_; }
   // The text payload of the single-text variants; the first named field
@@ -65,6 +71,8 @@ class OpError {
   const std::string& field(std::size_t i) const { return fields_.at(i); }
   // Meaningful for NdArrayError only.
   ShapeErrorKind shape_error() const noexcept { return shape_error_; }
+  // Whether it was marked so; the mark is not part of the debug form.
+  bool is_out_of_memory() const noexcept { return out_of_memory_; }
 
   std::string debug() const;
   void append_debug(std::string& out) const;
@@ -74,6 +82,7 @@ class OpError {
 
   Kind kind_;
   ShapeErrorKind shape_error_ = ShapeErrorKind::IncompatibleShape;
+  bool out_of_memory_ = false;
   std::array<std::string, 3> fields_;
 };
 
@@ -84,12 +93,18 @@ class EvalError {
   static EvalError op_error(error::OpError wrapped) { return EvalError(std::move(wrapped)); }
   static EvalError variable_error(std::string text) { return EvalError(Kind::VariableError, std::move(text)); }
   static EvalError other(std::string text) { return EvalError(Kind::Other, std::move(text)); }
+  // The evaluator's "Failed to compute tensor {id}" for a target that has no
+  // value because a node it needs ran out of memory.
+  static EvalError not_computed(std::size_t id, bool out_of_memory);
 
   Kind kind() const noexcept { return kind_; }
   // The wrapped operator error (meaningful for Kind::OpError).
   const error::OpError& wrapped() const noexcept { return wrapped_; }
   // The text of VariableError and Other.
   const std::string& text() const noexcept { return text_; }
+  // Whether the failure comes from a lack of memory (then the wrapped
+  // error says so too); not part of the debug form.
+  bool is_out_of_memory() const noexcept { return kind_ == Kind::OpError && wrapped_.is_out_of_memory(); }
 
   std::string debug() const;
 

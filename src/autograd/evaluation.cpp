@@ -1,5 +1,6 @@
 #include "autograd/evaluation.hpp"
 
+#include <new>
 #include <optional>
 
 #include "support/panic.hpp"
@@ -85,6 +86,37 @@ class InputGather {
   std::vector<const Array*> more_;
 };
 
+// The nodes left without a value because memory ran out, in their own
+// compute or in one they need. Nothing is kept until the first such failure,
+// so a run without one pays nothing for it.
+class OutOfMemoryMarks {
+ public:
+  void clear() noexcept { marks_.clear(); }
+  void mark(TensorId id, std::size_t num_nodes) {
+    if (marks_.empty()) marks_.assign(num_nodes, false);
+    marks_[id] = true;
+  }
+  // A node without a value because an input has none takes that input's mark.
+  void inherit(const tensor::TensorInternal& node, TensorId id) {
+    if (marks_.empty()) return;
+    for (const tensor::InputRecord& input : node.inputs) {
+      if (marks_[input.id]) {
+        marks_[id] = true;
+        return;
+      }
+    }
+  }
+  bool marked(TensorId id) const noexcept { return !marks_.empty() && marks_[id]; }
+
+ private:
+  std::vector<bool> marks_;
+};
+
+// What a failed compute leaves to the node: a mark when it ran out of memory.
+void note_failure(const op::OpResult& computed, TensorId id, std::size_t num_nodes, OutOfMemoryMarks& marks) {
+  if (!computed.has_value() && computed.error().is_out_of_memory()) marks.mark(id, num_nodes);
+}
+
 // A variable node's value, read in place: nothing writes a variable while
 // the graph is evaluated, and the environment keeps its arrays where they are.
 void read_variable(const tensor::TensorInternal& node, TensorId id, const variable::VariableEnvironment& env,
@@ -101,7 +133,8 @@ const op::Op& op_of(const tensor::TensorInternal& node) {
 // Computes every node of `order` whose inputs have values, after them; the
 // values go to `computed` (cleared first) and the memo points at them.
 void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnvironment& env,
-                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed) {
+                      std::span<const TensorId> order, std::vector<const Array*>& memo, std::vector<Array>& computed,
+                      OutOfMemoryMarks& marks) {
   // At most one value per node in `order`; reserved up front, so the memo's
   // pointers into it stay valid.
   computed.clear();
@@ -116,16 +149,21 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
     }
     if (node.placeholder_name != nullptr) continue;  // not fed: no value
     const auto inputs = gather.gather(node, memo);
-    if (!inputs) continue;
+    if (!inputs) {
+      marks.inherit(node, id);
+      continue;
+    }
     op::ComputeContext ctx(*inputs, outputs);
-    if (!op::run_compute(op_of(node), ctx).has_value() || ctx.outputs().empty()) continue;
+    const op::OpResult result = op::run_compute(op_of(node), ctx);
+    note_failure(result, id, nodes.size(), marks);
+    if (!result.has_value() || ctx.outputs().empty()) continue;
     memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
   }
 }
 
 // A copy of each target's value, or the failure that names the target.
 std::vector<EvalResult> collect_results(std::span<const tensor::Tensor> targets,
-                                        const std::vector<const Array*>& memo) {
+                                        const std::vector<const Array*>& memo, const OutOfMemoryMarks& marks) {
   std::vector<EvalResult> results;
   results.reserve(targets.size());
   for (const tensor::Tensor& target : targets) {
@@ -133,8 +171,8 @@ std::vector<EvalResult> collect_results(std::span<const tensor::Tensor> targets,
     if (value != nullptr) {
       results.emplace_back(*value);
     } else {
-      results.emplace_back(kvel_support::unexpected(error::EvalError::op_error(
-          error::OpError::runtime_error("Failed to compute tensor " + std::to_string(target.id())))));
+      results.emplace_back(
+          kvel_support::unexpected(error::EvalError::not_computed(target.id(), marks.marked(target.id()))));
     }
   }
   return results;
@@ -180,8 +218,9 @@ std::vector<EvalResult> Evaluator::run() {
 
   const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
   std::vector<Array> computed;
-  compute_in_order(nodes, env, order, memo, computed);
-  return collect_results(targets_, memo);
+  OutOfMemoryMarks marks;
+  compute_in_order(nodes, env, order, memo, computed, marks);
+  return collect_results(targets_, memo, marks);
 }
 
 EvalResult Evaluator::eval(const tensor::Tensor& target) {
@@ -201,8 +240,14 @@ RepeatedEvaluation::RepeatedEvaluation(graph::Context& context, std::vector<tens
   std::vector<EvalResult> values = once.run();
   fixed_values_.reserve(fixed.size());
   for (std::size_t i = 0; i < fixed.size() && i < values.size(); ++i) {
-    // A fixed node that fails keeps failing: it is left to every run.
-    if (values[i]) feeds_.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
+    // A fixed node that fails keeps failing: it is left to every run. One
+    // that ran out of memory fails this construction, as an allocation of
+    // its own would.
+    if (values[i]) {
+      feeds_.emplace_back(fixed[i], &fixed_values_.emplace_back(std::move(*values[i])));
+    } else if (values[i].error().is_out_of_memory()) {
+      throw std::bad_alloc();
+    }
   }
 
   const graph::NodesView nodes = context.graph().nodes();
@@ -275,6 +320,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
   const variable::VariableEnvironment& env = context_->env();
   InputGather gather;
   std::vector<Array> outputs;
+  OutOfMemoryMarks marks;
   for (std::size_t k = 0; k < n; ++k) {
     const TensorId id = order_[k];
     const tensor::TensorInternal& node = nodes[id];
@@ -286,7 +332,9 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
         Array& array = sl.arrays[a];
         op::ComputeContext ctx(*inputs, outputs, array);
         bool kept = false;
-        if (op::run_compute(op_of(node), ctx).has_value()) {
+        const op::OpResult computed = op::run_compute(op_of(node), ctx);
+        note_failure(computed, id, nodes.size(), marks);
+        if (computed.has_value()) {
           if (const Array* passed = ctx.passed_input()) {
             memo_[id] = passed;
             for (std::size_t i = 0; i < inputs->size(); ++i) {
@@ -304,8 +352,12 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
             kept = true;
           }
         }
+        // A failed compute may have left anything in the array: it starts afresh.
+        if (!computed.has_value()) array = Array();
         if (!kept) sl.free.push_back(a);
         else release(a);  // a value nobody reads
+      } else {
+        marks.inherit(node, id);
       }
     }
     // This node has read its inputs.
@@ -318,7 +370,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
       release(a);
     }
   }
-  return collect_results(targets_, memo_);
+  return collect_results(targets_, memo_, marks);
 }
 
 std::vector<TensorId> fixed_inputs(const graph::Graph& graph, std::span<const tensor::Tensor> targets) {

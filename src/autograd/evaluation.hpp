@@ -77,7 +77,8 @@ class Evaluator {
 // variable reaches is computed once, when this is made, and the order of
 // evaluation and the working storage are kept from run to run. Each run gives
 // what an Evaluator with these targets and these feeds by id gives. The graph
-// must not grow meanwhile, and the fed arrays must outlive this.
+// must not grow meanwhile, and the fed arrays must outlive this. Making one
+// throws std::bad_alloc when memory runs out, in those values too.
 class RepeatedEvaluation {
  public:
   using FeedById = std::pair<tensor::TensorId, const Array*>;

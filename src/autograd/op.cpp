@@ -16,7 +16,7 @@ const Array& shared_zero() {
 error::OpError out_of_memory(std::string_view op_name) {
   std::string text(op_name);
   text += ": out of memory";
-  return error::OpError::other(std::move(text));
+  return error::OpError::other(std::move(text)).marked_out_of_memory();
 }
 
 OpResult run_compute(const Op& op, ComputeContext& ctx) {
@@ -35,8 +35,10 @@ Array& ComputeContext::output_array(Extents shape) {
     return outputs_->back();
   }
   if (!shape_helpers::same_shape(extents_of(*recycled_), shape)) {
-    if (!shape_helpers::checked_element_count(shape)) kvel_support::panic(shape_helpers::too_many_elements(shape));
-    recycled_->resize(ArrayShape(shape.begin(), shape.end()));
+    // Made apart and moved in, so that a failed allocation leaves the
+    // recycled array as it was (resizing in place would set the new shape
+    // before its storage exists).
+    *recycled_ = shape_helpers::make_array(shape);
   }
   wrote_recycled_ = true;
   return *recycled_;

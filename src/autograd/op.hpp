@@ -99,7 +99,8 @@ class Op {
   virtual const Op* as_any() const { return nullptr; }
 };
 
-// The error of an operator that ran out of memory: Other "<name>: out of memory".
+// The error of an operator that ran out of memory: Other "<name>: out of
+// memory", marked as such (OpError::is_out_of_memory).
 error::OpError out_of_memory(std::string_view op_name);
 
 // Runs `body` (a callable returning an OpResult) and turns an allocation

@@ -12,7 +12,7 @@
 #include "core/forest.hpp"
 #include "core/refine.hpp"
 #include "core/shown.hpp"
-#include "core/worker_pool.hpp"
+#include "core/machine.hpp"
 #include "expression/symreg/dedupe.hpp"
 #include "expression/symreg/topology.hpp"
 
@@ -79,12 +79,17 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
   std::stable_sort(score_order.begin(), score_order.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
 
-  const std::size_t threads = refine_threads == 0 ? worker_pool::available_cpus() : refine_threads;
-  refine_candidates(score_order, topologies, data, columns, *this, candidates, cancel, threads);
+  const std::size_t rows = data.y.size();
+  const std::size_t threads =
+      refine_threads != 0 ? refine_threads
+                          : fits_at_once(machine::available_cpus(), machine::available_memory(), rows);
+  const gradix_autograd::Array target = data.y;
+  refine_candidates(score_order, topologies, fit::FitData{columns, target, data.y}, *this, candidates, cancel,
+                    threads);
 
   // Each solution reports the error of the formula it shows, not of the
   // guarded form it was scored and fitted in.
-  candidates = shown::score_as_shown(std::move(candidates), columns, data.y);
+  candidates = shown::score_as_shown(std::move(candidates), columns, data.y, cancel);
   if (candidates.empty())
     return kvel_support::unexpected(error::KvelError::not_converged("no finite-scoring candidate expression found"));
   return pareto::ParetoFront::from_candidates(std::move(candidates));

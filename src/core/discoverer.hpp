@@ -34,7 +34,8 @@ struct Discoverer {
   bool fixed_true = true;
 
   // Candidates are refined on `refine_threads` threads, by default (0) one
-  // per CPU the process may use; the front is the same for every count.
+  // per CPU the process may use, as many as the memory available holds; the
+  // front is the same for every count.
   kvel_support::Expected<pareto::ParetoFront, error::KvelError> fit(const dataset::DataSet& data,
                                                                     const cancel::CancelToken& cancel = cancel::never(),
                                                                     std::size_t refine_threads = 0) const;

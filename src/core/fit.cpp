@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <new>
 #include <optional>
 #include <utility>
 #include <string>
@@ -13,6 +14,7 @@
 #include "autograd/optimizers/adam.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "core/forest.hpp"
+#include "core/out_of_memory.hpp"
 #include "core/silence.hpp"
 #include "support/panic.hpp"
 
@@ -106,6 +108,7 @@ std::vector<double> read_back(Context& ctx, std::span<const VariableID> params) 
   for (const VariableID id : params) {
     const Tensor variable = ctx.variable_by_id(id);
     const auto value = Evaluator(ctx).eval(variable);
+    if (!value) throw_if_out_of_memory(value.error());
     values.push_back(value && value->size() > 0 ? value->data()[0] : std::numeric_limits<double>::quiet_NaN());
   }
   return values;
@@ -174,9 +177,17 @@ double mean_squared_error(std::span<const double> prediction, const xt::xtensor<
 kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree& tree, const dataset::DataSet& data,
                                                                    const discoverer::Discoverer& config,
                                                                    const cancel::CancelToken& cancel) {
+  const forest::FeedColumns columns = forest::FeedColumns::from_matrix(data.x);
+  const Array target = data.y;
+  return fit_constants(tree, FitData{columns, target, data.y}, config, cancel);
+}
+
+kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree& tree, const FitData& data,
+                                                                   const discoverer::Discoverer& config,
+                                                                   const cancel::CancelToken& cancel) {
   const std::vector<double> initial = collect_consts(*tree.root);
   if (initial.empty()) {
-    auto prediction = forest::eval_tree(tree, data.x);
+    auto prediction = forest::eval_tree(tree, data.columns);
     if (!prediction) return kvel_support::unexpected(std::move(prediction.error()));
     return FittedTree{tree, mean_squared_error(*prediction, data.y)};
   }
@@ -191,8 +202,6 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
   }
   const auto adam = gradix_autograd::optimizers::Adam::create(params, env, kAdamNamespace, config.learning_rate,
                                                               kAdamEps, kAdamB1, kAdamB2);
-  const forest::FeedColumns data_columns = forest::FeedColumns::from_matrix(data.x);
-  const Array y = data.y;
 
   // Restores descriptor 1 when this function returns, on every path.
   const std::optional<silence::SilenceStdout> silenced = silence::SilenceStdout::create();
@@ -200,10 +209,10 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
   if (config.max_epochs > 0) {
     const std::vector<gradix_autograd::optimizers::Adam::Slots> slots = adam.slots(params, env);
     env.run([&](Context& ctx) {
-      TrainingGraph training(ctx, tree, params, data_columns, y);
+      TrainingGraph training(ctx, tree, params, data.columns, data.target);
       for (std::size_t epoch = 0; epoch < config.max_epochs; ++epoch) {
         cancel.check();
-        adam.apply(slots, training.gradients(), env);
+        if (adam.apply(slots, training.gradients(), env)) throw std::bad_alloc();
       }
     });
   }
@@ -216,7 +225,7 @@ kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const EmlTree
 
   std::size_t position = 0;
   EmlTree fitted_tree = EmlTree::from_node(substitute_consts(*tree.root, fitted, position));
-  auto prediction = forest::eval_tree(fitted_tree, data_columns);
+  auto prediction = forest::eval_tree(fitted_tree, data.columns);
   if (!prediction) return kvel_support::unexpected(std::move(prediction.error()));
   const double mse = mean_squared_error(*prediction, data.y);
   return FittedTree{std::move(fitted_tree), mse};

@@ -12,6 +12,7 @@
 #include "core/dataset.hpp"
 #include "core/discoverer.hpp"
 #include "core/error.hpp"
+#include "core/forest.hpp"
 #include "expression/tree.hpp"
 #include "support/expected.hpp"
 
@@ -42,6 +43,16 @@ struct FittedTree {
   double mse = 0.0;
 };
 
+// The data of a search as its fits read it, shared by every fit it runs side
+// by side: the columns as forward passes are fed them, and the target both
+// as the array the training pass is fed and as the values errors are taken
+// against.
+struct FitData {
+  const forest::FeedColumns& columns;
+  const gradix_autograd::Array& target;
+  const xt::xtensor<double, 1>& y;
+};
+
 // Exactly config.max_epochs full-batch Adam steps on the mean squared error
 // (learning rate config.learning_rate), all through one training graph built
 // for the fit; then the fitted constants are read back, put into a copy of
@@ -49,6 +60,11 @@ struct FittedTree {
 // descriptor 1 is silenced meanwhile. `cancel` is asked before every step.
 kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const tamrix::tree::EmlTree& tree,
                                                                    const dataset::DataSet& data,
+                                                                   const discoverer::Discoverer& config,
+                                                                   const cancel::CancelToken& cancel = cancel::never());
+// The same fit on data a search already holds in that form.
+kvel_support::Expected<FittedTree, error::KvelError> fit_constants(const tamrix::tree::EmlTree& tree,
+                                                                   const FitData& data,
                                                                    const discoverer::Discoverer& config,
                                                                    const cancel::CancelToken& cancel = cancel::never());
 

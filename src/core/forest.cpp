@@ -7,6 +7,7 @@
 
 #include "autograd/constructors.hpp"
 #include "autograd/evaluation.hpp"
+#include "core/out_of_memory.hpp"
 #include "support/panic.hpp"
 
 namespace kvel_core::forest {
@@ -88,7 +89,10 @@ kvel_support::Expected<Prediction, error::KvelError> eval_tree(const tamrix::tre
     evaluator.feed(PlaceholderKey::by_id(ones.id()), data.ones);
     return evaluator.eval(prediction);
   });
-  if (!result) return kvel_support::unexpected(error::KvelError::evaluation(result.error().debug()));
+  if (!result) {
+    throw_if_out_of_memory(result.error());
+    return kvel_support::unexpected(error::KvelError::evaluation(result.error().debug()));
+  }
   const Array& values = *result;
   Prediction out(values.begin(), values.end());
   for (double v : out)

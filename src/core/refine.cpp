@@ -23,6 +23,12 @@ namespace {
 
 constexpr std::size_t kPolishIterations = 40;
 constexpr double kSnapTolerance = 0.02;
+// A fit's peak working set: its graphs, pools and bookkeeping, and 40 arrays
+// of one double per row. The largest trees a search fits were measured at
+// about 35 such arrays (bench/refine_memory.py: peak RSS per fit run side by
+// side).
+constexpr std::uint64_t kFitFixedBytes = 4u << 20;
+constexpr std::uint64_t kFitBytesPerRow = 320;
 
 // LaTeX that shows a NaN or an infinity in any case marks a useless formula.
 bool shows_non_finite(std::string latex) {
@@ -33,16 +39,15 @@ bool shows_non_finite(std::string latex) {
 }
 
 // Fits, polishes and snaps one tree; nothing when the result is unusable.
-std::optional<Solution> refine_one(const EmlTree& tree, const dataset::DataSet& data,
-                                   const forest::FeedColumns& columns, const Discoverer& config,
+std::optional<Solution> refine_one(const EmlTree& tree, const fit::FitData& data, const Discoverer& config,
                                    const cancel::CancelToken& cancel) {
   // One pool for the fit, the polishing and the snapping.
   const gradix_autograd::buffer_pool::BufferScope buffers;
   auto fitted = fit::fit_constants(tree, data, config, cancel);
   if (!fitted) return std::nullopt;
   polish::Polished polished =
-      polish::lm_refine(fitted->tree, columns, data.y, kPolishIterations, loss::RobustLoss::squared(), cancel);
-  polish::Polished snapped = polish::snap_constants(polished.tree, columns, data.y, kSnapTolerance, cancel);
+      polish::lm_refine(fitted->tree, data.columns, data.y, kPolishIterations, loss::RobustLoss::squared(), cancel);
+  polish::Polished snapped = polish::snap_constants(polished.tree, data.columns, data.y, kSnapTolerance, cancel);
   if (!std::isfinite(snapped.error)) return std::nullopt;
   Solution solution{std::move(snapped.tree), snapped.error, 0};
   solution.complexity = static_cast<std::size_t>(solution.tree.size());
@@ -51,6 +56,16 @@ std::optional<Solution> refine_one(const EmlTree& tree, const dataset::DataSet& 
 }
 
 }  // namespace
+
+std::uint64_t fit_working_set(std::size_t rows) {
+  return kFitFixedBytes + kFitBytesPerRow * static_cast<std::uint64_t>(rows);
+}
+
+std::size_t fits_at_once(std::size_t cpus, std::optional<std::uint64_t> memory, std::size_t rows) {
+  std::size_t fits = std::max<std::size_t>(cpus, 1);
+  if (memory) fits = std::min<std::uint64_t>(fits, *memory / 2 / fit_working_set(rows));
+  return std::max<std::size_t>(fits, 1);
+}
 
 NodePtr constantize(const EmlNode& node) {
   switch (node.kind) {
@@ -70,10 +85,9 @@ NodePtr constantize(const EmlNode& node) {
 }
 
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
-                              std::span<const EmlTree> topologies, const dataset::DataSet& data,
-                              const forest::FeedColumns& columns, const Discoverer& config,
-                              std::vector<Solution>& candidates, const cancel::CancelToken& cancel,
-                              std::size_t threads) {
+                              std::span<const EmlTree> topologies, const fit::FitData& data,
+                              const Discoverer& config, std::vector<Solution>& candidates,
+                              const cancel::CancelToken& cancel, std::size_t threads) {
   // The trees to fit follow from the score order alone (a failed fit still
   // uses up the budget), so they are chosen first and fitted side by side.
   std::vector<EmlTree> to_fit;
@@ -95,10 +109,9 @@ std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> sc
                      [&](std::size_t a, std::size_t b) { return to_fit[a].size() > to_fit[b].size(); });
   }
   std::vector<std::optional<Solution>> refined(to_fit.size());
-  worker_pool::run_jobs(to_fit.size(), threads, cancel, [&](std::size_t k) {
-    const std::size_t i = job_order[k];
-    refined[i] = refine_one(to_fit[i], data, columns, config, cancel);
-  });
+  worker_pool::run_jobs(
+      to_fit.size(), threads, cancel,
+      [&](std::size_t i) { refined[i] = refine_one(to_fit[i], data, config, cancel); }, job_order);
   for (std::optional<Solution>& solution : refined)
     if (solution) candidates.push_back(std::move(*solution));
   return to_fit.size();

@@ -4,14 +4,15 @@
 // appended to the candidate list.
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <utility>
 #include <vector>
 
 #include "core/cancel.hpp"
-#include "core/dataset.hpp"
 #include "core/discoverer.hpp"
-#include "core/forest.hpp"
+#include "core/fit.hpp"
 #include "core/solution.hpp"
 #include "expression/tree.hpp"
 
@@ -22,6 +23,15 @@ inline constexpr std::size_t kRefineBudget = 24;
 // Trees with fewer or more constants than this are not refined.
 inline constexpr std::size_t kMaxRefinedConsts = 6;
 
+// The memory one fit holds at its peak on `rows` rows (measured on the
+// largest trees a search fits; it grows with the rows alone, since a fit
+// reads the search's columns in place).
+std::uint64_t fit_working_set(std::size_t rows);
+
+// How many fits a search runs side by side: one per CPU, and no more than
+// half of `memory` (the bytes available, when known) holds; at least 1.
+std::size_t fits_at_once(std::size_t cpus, std::optional<std::uint64_t> memory, std::size_t rows);
+
 // A deep copy in which every One leaf is a Const leaf of value 1.0.
 tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);
 
@@ -30,9 +40,8 @@ tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);
 // attempted. The fits run on up to `threads` threads (the calling thread among
 // them); the result is the same for every thread count.
 std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> score_order,
-                              std::span<const tamrix::tree::EmlTree> topologies, const dataset::DataSet& data,
-                              const forest::FeedColumns& columns, const Discoverer& config,
-                              std::vector<solution::Solution>& candidates,
+                              std::span<const tamrix::tree::EmlTree> topologies, const fit::FitData& data,
+                              const Discoverer& config, std::vector<solution::Solution>& candidates,
                               const cancel::CancelToken& cancel = cancel::never(), std::size_t threads = 1);
 
 }  // namespace kvel_core::discoverer

@@ -51,10 +51,12 @@ std::optional<forest::Prediction> eval_shown(const tamrix::tree::EmlTree& tree, 
 }
 
 std::vector<solution::Solution> score_as_shown(std::vector<solution::Solution> candidates,
-                                               const forest::FeedColumns& data, const xt::xtensor<double, 1>& y) {
+                                               const forest::FeedColumns& data, const xt::xtensor<double, 1>& y,
+                                               const cancel::CancelToken& cancel) {
   std::vector<solution::Solution> kept;
   kept.reserve(candidates.size());
   for (solution::Solution& candidate : candidates) {
+    cancel.check();
     const std::optional<forest::Prediction> prediction = eval_shown(candidate.tree, data);
     if (!prediction) continue;
     candidate.mse = fit::mean_squared_error(*prediction, y);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/cancel.hpp"
 #include "core/forest.hpp"
 #include "core/solution.hpp"
 #include "expression/tree.hpp"
@@ -24,8 +25,10 @@ namespace kvel_core::shown {
 std::optional<forest::Prediction> eval_shown(const tamrix::tree::EmlTree& tree, const forest::FeedColumns& data);
 
 // Keeps, in order, the candidates whose shown formula is finite on every row
-// and whose mean squared error is finite, each with that error.
+// and whose mean squared error is finite, each with that error. `cancel` is
+// asked before each candidate.
 std::vector<solution::Solution> score_as_shown(std::vector<solution::Solution> candidates,
-                                               const forest::FeedColumns& data, const xt::xtensor<double, 1>& y);
+                                               const forest::FeedColumns& data, const xt::xtensor<double, 1>& y,
+                                               const cancel::CancelToken& cancel = cancel::never());
 
 }  // namespace kvel_core::shown

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/fit.hpp"
+#include "core/out_of_memory.hpp"
 #include "support/panic.hpp"
 
 namespace kvel_core::polish {
@@ -46,7 +47,11 @@ std::optional<forest::Prediction> TrialEvaluator::predict(std::span<const double
     env_.write(params_[k])->data()[0] = values[k];
   }
   const std::vector<gradix_autograd::evaluation::EvalResult> results = evaluation_->run();
-  if (results.empty() || !results.front()) return std::nullopt;
+  if (results.empty()) return std::nullopt;
+  if (!results.front()) {
+    throw_if_out_of_memory(results.front().error());
+    return std::nullopt;
+  }
   const Array& result = *results.front();
   forest::Prediction out(result.begin(), result.end());
   for (const double v : out)

@@ -1,8 +1,5 @@
 #include "core/worker_pool.hpp"
 
-#include <sched.h>
-
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +7,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "support/panic.hpp"
 
 namespace kvel_core::worker_pool {
 
@@ -20,20 +19,27 @@ constexpr std::chrono::milliseconds kPollInterval{5};
 
 class JobQueue {
  public:
-  JobQueue(std::size_t count, const std::function<void(std::size_t)>& job) : count_(count), job_(job), errors_(count) {}
+  JobQueue(std::size_t count, const std::function<void(std::size_t)>& job, std::span<const std::size_t> order,
+           const cancel::CancelToken& cancel)
+      : count_(count), job_(job), order_(order), cancel_(cancel), errors_(count), lowest_failed_(count) {}
 
-  // Takes jobs until none is left or one has failed. Returns normally even
-  // when a job threw: the exception is kept under the job's index.
+  // Takes jobs until none is left or the token has stopped. Returns normally
+  // even when a job threw: the exception is kept under the job's index.
   void work() {
     for (;;) {
-      if (failed_.load(std::memory_order_acquire)) return;
-      const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
-      if (i >= count_) return;
+      if (cancel_.stopped()) return;
+      const std::size_t k = next_.fetch_add(1, std::memory_order_relaxed);
+      if (k >= count_) return;
+      const std::size_t i = order_.empty() ? k : order_[k];
+      // Past a failed job its error can no longer be the one reported.
+      if (i > lowest_failed_.load(std::memory_order_acquire)) continue;
       try {
         job_(i);
       } catch (...) {
         errors_[i] = std::current_exception();
-        failed_.store(true, std::memory_order_release);
+        std::size_t lowest = lowest_failed_.load(std::memory_order_relaxed);
+        while (i < lowest && !lowest_failed_.compare_exchange_weak(lowest, i, std::memory_order_acq_rel)) {
+        }
       }
     }
   }
@@ -50,44 +56,48 @@ class JobQueue {
     return done_.wait_for(lock, kPollInterval, [&] { return workers_done_ == workers; });
   }
 
-  void stop_new_jobs() { failed_.store(true, std::memory_order_release); }
-
-  // The exception of the lowest job index, if any.
+  // The exception of the lowest failing job index, if any.
   std::exception_ptr first_error() const {
-    for (const std::exception_ptr& e : errors_)
-      if (e) return e;
-    return nullptr;
+    const std::size_t lowest = lowest_failed_.load(std::memory_order_acquire);
+    return lowest < count_ ? errors_[lowest] : nullptr;
   }
 
  private:
   const std::size_t count_;
   const std::function<void(std::size_t)>& job_;
+  const std::span<const std::size_t> order_;
+  const cancel::CancelToken& cancel_;
   std::atomic<std::size_t> next_{0};
-  std::atomic<bool> failed_{false};
   std::vector<std::exception_ptr> errors_;  // each written only by its job's thread
+  std::atomic<std::size_t> lowest_failed_;  // count_ while none has failed
   std::mutex mutex_;
   std::condition_variable done_;
   std::size_t workers_done_ = 0;
 };
 
-}  // namespace
-
-std::size_t available_cpus() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
-  return static_cast<std::size_t>(std::max(CPU_COUNT(&set), 1));
+// Cancelled wins over any other failure once the token has stopped: a job
+// that failed on its way out must not turn a stop into another error.
+[[noreturn]] void rethrow(std::exception_ptr error, const cancel::CancelToken& cancel) {
+  if (cancel.stopped()) throw cancel::Cancelled{};
+  std::rethrow_exception(error);
 }
 
+}  // namespace
+
 void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken& cancel,
-              const std::function<void(std::size_t)>& job) {
+              const std::function<void(std::size_t)>& job, std::span<const std::size_t> order) {
+  if (!order.empty() && order.size() != count) kvel_support::panic("run_jobs: the order does not list every job");
   const std::size_t workers = std::min(threads, count) > 1 ? std::min(threads, count) - 1 : 0;
   if (workers == 0) {
-    for (std::size_t i = 0; i < count; ++i) job(i);
+    try {
+      for (std::size_t i = 0; i < count; ++i) job(i);
+    } catch (...) {
+      rethrow(std::current_exception(), cancel);
+    }
     return;
   }
 
-  JobQueue queue(count, job);
+  JobQueue queue(count, job, order, cancel);
   std::vector<std::thread> pool;
   pool.reserve(workers);
   for (std::size_t w = 0; w < workers; ++w) {
@@ -107,13 +117,13 @@ void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken&
     queue.work();
     while (!queue.wait_for_workers(pool.size())) cancel.check();
   } catch (...) {
-    // Cancelled from the token: the workers see it at their next poll.
+    // Cancelled from the token: the workers see it at their next poll and
+    // start no further job.
     own_error = std::current_exception();
-    queue.stop_new_jobs();
   }
   for (std::thread& t : pool) t.join();
-  if (own_error) std::rethrow_exception(own_error);
-  if (const std::exception_ptr error = queue.first_error()) std::rethrow_exception(error);
+  if (own_error) rethrow(own_error, cancel);
+  if (const std::exception_ptr error = queue.first_error()) rethrow(error, cancel);
 }
 
 }  // namespace kvel_core::worker_pool

@@ -4,26 +4,25 @@
 
 #include <cstddef>
 #include <functional>
+#include <span>
 
 #include "core/cancel.hpp"
 
 namespace kvel_core::worker_pool {
 
-// The number of CPUs this process may run on (at least 1).
-std::size_t available_cpus();
-
-// Runs job(0) .. job(count - 1), each exactly once, on at most `threads`
+// Runs job(0) .. job(count - 1), each at most once, on at most `threads`
 // threads (never more than `count`); the calling thread is one of them and
 // takes jobs too. With one thread every job runs in index order on the
-// calling thread. Jobs must not depend on one another; each writes its own
-// result.
+// calling thread; with several they are started in `order` (a permutation of
+// the indices; index order when empty). Jobs must not depend on one another;
+// each writes its own result.
 //
 // The calling thread asks `cancel` between its own jobs' polls and while it
-// waits for the others. Once any job throws (Cancelled, a fatal error,
-// bad_alloc), no further job starts; the threads are joined and the exception
-// is rethrown here: the calling thread's own, else that of the lowest job
-// index.
+// waits for the others. When jobs fail, what is rethrown here is the same
+// for every thread count: Cancelled once the token has stopped, whatever
+// else failed; otherwise the exception of the lowest failing job index (a
+// job above a failed one is not started, one below still runs).
 void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken& cancel,
-              const std::function<void(std::size_t)>& job);
+              const std::function<void(std::size_t)>& job, std::span<const std::size_t> order = {});
 
 }  // namespace kvel_core::worker_pool

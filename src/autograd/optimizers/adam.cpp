@@ -228,7 +228,7 @@ void Adam::update(std::span<const tensor::Tensor> params, std::span<const tensor
   for (evaluation::Feed& feed : feeder.feeds) evaluator.feed(std::move(feed.key), *feed.value);
   const std::vector<evaluation::EvalResult> gradients = evaluator.run();
 
-  apply(steps, gradients, env);
+  (void)apply(steps, gradients, env);
 }
 
 std::vector<Adam::Slots> Adam::slots(std::span<const variable::VariableID> params,
@@ -249,7 +249,7 @@ std::vector<Adam::Slots> Adam::slots(std::span<const variable::VariableID> param
   return out;
 }
 
-void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
+bool Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
                  variable::VariableEnvironment& env) const {
   // Every step is computed from the stored state before anything is written,
   // and each parameter is written once: a parameter listed twice takes one
@@ -257,8 +257,12 @@ void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalR
   const AdamOp op(alpha, eps, b1, b2);
   const std::size_t count = std::min(gradients.size(), slots.size());
   std::vector<std::optional<std::vector<Array>>> results(count);
+  bool out_of_memory = false;
   for (std::size_t i = 0; i < count; ++i) {
-    if (!gradients[i]) continue;
+    if (!gradients[i]) {
+      out_of_memory = out_of_memory || gradients[i].error().is_out_of_memory();
+      continue;
+    }
     const Slots& s = slots[i];
     if (s.param >= env.num_variables()) continue;
     // Read in place: nothing is written until every step is computed.
@@ -268,7 +272,11 @@ void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalR
     const variable::ArrayReadGuard t = env.read(s.t);
     const Array* inputs[] = {&*p, &*gradients[i], &*m, &*v, &*t};
     op::ComputeContext compute(inputs);
-    if (!op::run_compute(op, compute)) continue;
+    const op::OpResult stepped = op::run_compute(op, compute);
+    if (!stepped) {
+      out_of_memory = out_of_memory || stepped.error().is_out_of_memory();
+      continue;
+    }
     results[i] = std::move(compute.outputs());
   }
   for (std::size_t i = 0; i < count; ++i) {
@@ -283,6 +291,7 @@ void Adam::apply(std::span<const Slots> slots, std::span<const evaluation::EvalR
     *env.write(s.v) = std::move(out[3]);
     *env.write(s.t) = std::move(out[4]);
   }
+  return out_of_memory;
 }
 
 }  // namespace gradix_autograd::optimizers

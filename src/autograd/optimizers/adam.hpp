@@ -71,7 +71,8 @@ class Adam final : public Optimizer {
   std::vector<Slots> slots(std::span<const variable::VariableID> params, variable::VariableEnvironment& env) const;
   // The step of `update` from gradients already evaluated: gradients[i]
   // moves slots[i]; a failed gradient leaves its parameter as it was.
-  void apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
+  // Returns true when a gradient or a step failed for lack of memory.
+  bool apply(std::span<const Slots> slots, std::span<const evaluation::EvalResult> gradients,
              variable::VariableEnvironment& env) const;
 
   std::string_view namespace_name;

@@ -19,10 +19,15 @@ TEST(BufferPool, ReusesFreedBlocksOfTheSameSizeWhileAScopeLives) {
     const Array a(ArrayShape{1000}, 1.0);
     first = a.data();
   }
-  const Array same_size(ArrayShape{10, 100}, 2.0);
-  EXPECT_EQ(same_size.data(), first);
+  {
+    const Array same_size(ArrayShape{10, 100}, 2.0);
+    EXPECT_EQ(same_size.data(), first);
+  }
+  // The 1000-element block is free again: only its own size takes it.
   const Array other_size(ArrayShape{999}, 3.0);
   EXPECT_NE(other_size.data(), first);
+  const Array same_again(ArrayShape{1000}, 4.0);
+  EXPECT_EQ(same_again.data(), first);
 }
 
 TEST(BufferPool, BlocksOutliveTheirScopeAndCrossThreads) {

@@ -82,6 +82,24 @@ TEST(CancelToken, AHookThatNeverStopsChangesNothing) {
   }
 }
 
+// The last question of a search comes after refinement, in the pass that
+// scores each candidate as shown: a stop there still ends the search.
+TEST(CancelToken, StopsAfterTheLastFit) {
+  const DataSet data = exp_plus_two(30);
+  Discoverer config;
+  config.max_epochs = 10;
+  int total = 0;
+  const CancelToken counting([&] {
+    ++total;
+    return false;
+  });
+  ASSERT_TRUE(config.fit(data, counting, 1).has_value());
+  int asked = 0;
+  const CancelToken last([&] { return ++asked == total; });
+  EXPECT_THROW(config.fit(data, last, 1), Cancelled);
+  EXPECT_EQ(asked, total);
+}
+
 TEST(CancelToken, OnlyTheOwningThreadAsksTheHook) {
   int asked = 0;
   bool stop = false;

@@ -22,9 +22,19 @@ using kvel_core::solution::Solution;
 using tamrix::tree::EmlNode;
 using tamrix::tree::EmlTree;
 
-DataSet exp_data(std::size_t rows) {
-  return kvel_test::grid_data(rows, [](double v) { return std::exp(v) - 2.5; });
-}
+// A data set on y = exp(x0) - 2.5, with its columns and target in the form a
+// search's fits read them.
+struct SearchData {
+  explicit SearchData(std::size_t rows)
+      : data(kvel_test::grid_data(rows, [](double v) { return std::exp(v) - 2.5; })),
+        columns(FeedColumns::from_matrix(data.x)),
+        target(data.y) {}
+  kvel_core::fit::FitData fit() const { return {columns, target, data.y}; }
+
+  DataSet data;
+  FeedColumns columns;
+  gradix_autograd::Array target;
+};
 
 std::vector<std::pair<double, std::size_t>> in_order(std::size_t count) {
   std::vector<std::pair<double, std::size_t>> order;
@@ -54,15 +64,14 @@ TEST(Constantize, OnesBecomeConstantsAndNothingIsShared) {
 }
 
 TEST(Refinement, TreesWithoutConstantsOrWithTooManyCostNothing) {
-  const DataSet data = exp_data(20);
-  const FeedColumns columns = FeedColumns::from_matrix(data.x);
+  const SearchData data(20);
   const std::vector<EmlTree> topologies = {
       kvel_test::parse_tree("eml(x0, x0)"),
       kvel_test::parse_tree("eml(eml(eml(1, 1), eml(1, 1)), eml(eml(1, 1), eml(1, x0)))"),
   };
   ASSERT_EQ(ones_in(*topologies[1].root), 7u);
   std::vector<Solution> candidates;
-  EXPECT_EQ(refine_candidates(in_order(2), topologies, data, columns, Discoverer{}, candidates), 0u);
+  EXPECT_EQ(refine_candidates(in_order(2), topologies, data.fit(), Discoverer{}, candidates), 0u);
   EXPECT_TRUE(candidates.empty());
 }
 
@@ -76,8 +85,7 @@ std::vector<EmlTree> qualifying_topologies(std::size_t count) {
 }
 
 TEST(Refinement, FailedFitsUseTheBudget) {
-  const DataSet data = exp_data(20);
-  const FeedColumns columns = FeedColumns::from_matrix(data.x);
+  const SearchData data(20);
   const std::vector<EmlTree> topologies = qualifying_topologies(30);
   ASSERT_EQ(topologies.size(), 30u);
   // A NaN learning rate makes every fitted constant NaN: each fit fails.
@@ -85,13 +93,12 @@ TEST(Refinement, FailedFitsUseTheBudget) {
   config.max_epochs = 1;
   config.learning_rate = std::numeric_limits<double>::quiet_NaN();
   std::vector<Solution> candidates;
-  EXPECT_EQ(refine_candidates(in_order(30), topologies, data, columns, config, candidates), 24u);
+  EXPECT_EQ(refine_candidates(in_order(30), topologies, data.fit(), config, candidates), 24u);
   EXPECT_TRUE(candidates.empty());
 }
 
 TEST(Refinement, RefinedSolutionsAreAppendedInScoreOrderWithoutNaNFormulas) {
-  const DataSet data = exp_data(50);
-  const FeedColumns columns = FeedColumns::from_matrix(data.x);
+  const SearchData data(50);
   // eml(x0, 1) reaches exp(x0) - 2.5 through its constant; eml(1, eml(x0, 1)) is polished to ln of a negative value, whose
   // LaTeX shows NaN.
   const std::vector<EmlTree> topologies = {kvel_test::parse_tree("eml(x0, 1)"),
@@ -101,7 +108,7 @@ TEST(Refinement, RefinedSolutionsAreAppendedInScoreOrderWithoutNaNFormulas) {
   Discoverer config;
   config.max_epochs = 0;  // polishing alone has to reach the constants
   std::vector<Solution> candidates = {Solution{topologies[0], 9.0, 3}};
-  EXPECT_EQ(refine_candidates(order, topologies, data, columns, config, candidates), 3u);
+  EXPECT_EQ(refine_candidates(order, topologies, data.fit(), config, candidates), 3u);
   ASSERT_EQ(candidates.size(), 3u);
   EXPECT_EQ(candidates[0].mse, 9.0);
   EXPECT_EQ(candidates[1].tree.root->left->kind, EmlNode::Kind::Const);  // from eml(1, x0)

@@ -77,4 +77,20 @@ TEST(ScoreAsShown, KeepsOrderAndReportsTheShownError) {
   EXPECT_EQ(kept[2].tree.to_string(), "1");
 }
 
+// The pass asks the search's token before each candidate.
+TEST(ScoreAsShown, StopsWhenTheTokenSaysSo) {
+  const FeedColumns data = FeedColumns::from_matrix(grid(0.5, 3.0, 10, 1));
+  const xt::xtensor<double, 1> y = xt::zeros<double>({10});
+  std::vector<Solution> candidates;
+  for (const char* text : {"eml(x0, 1)", "eml(1, x0)", "x0"}) {
+    const auto tree = parse_tree(text);
+    candidates.push_back(Solution{tree, 0.0, static_cast<std::size_t>(tree.size())});
+  }
+  int asked = 0;
+  const kvel_core::cancel::CancelToken token([&] { return ++asked == 2; });
+  EXPECT_THROW(kvel_core::shown::score_as_shown(candidates, data, y, token), kvel_core::cancel::Cancelled);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(kvel_core::shown::score_as_shown(candidates, data, y).size(), 3u);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <thread>
 #include <vector>
@@ -47,6 +48,57 @@ TEST(WorkerPool, CarriesAJobsExceptionToTheCaller) {
                             if (i == failing) throw std::bad_alloc();
                           }),
                  std::bad_alloc);
+  }
+}
+
+// Which failure surfaces depends neither on the thread count nor on the
+// order the jobs start in: the lowest failing index, even when a higher one
+// fails first.
+TEST(WorkerPool, TheLowestFailingJobWinsOnEveryThreadCount) {
+  const std::vector<std::size_t> backwards = {7, 6, 5, 4, 3, 2, 1, 0};
+  for (const std::size_t threads : {1u, 2u, 7u}) {
+    std::vector<std::atomic<int>> runs(8);
+    try {
+      run_jobs(
+          8, threads, kvel_core::cancel::never(),
+          [&](std::size_t i) {
+            ++runs[i];
+            if (i == 5) throw std::bad_alloc();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (i == 2) kvel_support::panic("job 2 failed");
+          },
+          backwards);
+      ADD_FAILURE() << "no exception on " << threads << " threads";
+    } catch (const kvel_support::FatalError& e) {
+      EXPECT_STREQ(e.what(), "job 2 failed") << threads;
+    } catch (const std::bad_alloc&) {
+      ADD_FAILURE() << "job 5's failure surfaced on " << threads << " threads";
+    }
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_EQ(runs[i].load(), 1) << "job " << i << " on " << threads;
+    if (threads == 1) {
+      EXPECT_EQ(runs[3].load(), 0);
+    }
+  }
+}
+
+// A job that fails once the token has stopped (on its way out, say) does not
+// turn the stop into another error.
+TEST(WorkerPool, CancelledWinsOverFailuresAfterTheStop) {
+  for (const std::size_t threads : {1u, 3u}) {
+    const CancelToken token([] { return true; });
+    EXPECT_THROW(run_jobs(6, threads, token,
+                          [&](std::size_t) {
+                            try {
+                              token.check();
+                            } catch (const Cancelled&) {
+                            }
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                            if (token.stopped()) kvel_support::panic("failed after the stop");
+                            throw std::bad_alloc();
+                          }),
+                 Cancelled)
+        << threads;
+    EXPECT_TRUE(token.stopped());
   }
 }
 

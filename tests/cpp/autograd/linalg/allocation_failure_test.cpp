@@ -4,9 +4,6 @@
 // a limit on the size of single allocations of this test program.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -18,38 +15,8 @@
 #include "autograd/linalg/decomposition_ops.hpp"
 #include "autograd/linalg/linalg_ops.hpp"
 #include "autograd/linalg/matrix_function_ops.hpp"
+#include "helpers/allocation_faults.hpp"
 #include "linalg_op_test_support.hpp"
-
-namespace {
-
-// Allocations of this program above this many bytes fail (no limit unless a
-// test sets one).
-std::atomic<std::size_t> g_allocation_limit{std::numeric_limits<std::size_t>::max()};
-
-class AllocationLimit {
- public:
-  explicit AllocationLimit(std::size_t bytes) { g_allocation_limit.store(bytes); }
-  ~AllocationLimit() { g_allocation_limit.store(std::numeric_limits<std::size_t>::max()); }
-  AllocationLimit(const AllocationLimit&) = delete;
-  AllocationLimit& operator=(const AllocationLimit&) = delete;
-};
-
-}  // namespace
-
-// The global allocation functions of this test program; the other forms
-// (arrays, nothrow) forward to these.
-// GCC pairs operator new with operator delete by name and reports the free()
-// below as a mismatch wherever it inlines the two together.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  if (size > g_allocation_limit.load(std::memory_order_relaxed)) throw std::bad_alloc();
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
@@ -149,7 +116,7 @@ TEST(AllocationFailure, MemoryLimitIsTheOperatorsError) {
   for (const auto& op : ops) {
     const std::string expected = out_of_memory(*op);
     {
-      const AllocationLimit limit(8000);
+      const kvel_test::AllocationLimit limit(8000);
       EXPECT_TRUE(linalg_test::fails_with(*op, inputs, OpKind::Other, expected)) << op->name();
     }
     const gradix_test::OpRun run = gradix_test::run_op(*op, inputs);
@@ -158,7 +125,7 @@ TEST(AllocationFailure, MemoryLimitIsTheOperatorsError) {
   const gradix_autograd::tensor_ops::linalg_ops::DiagOp diag;
   const std::vector<Array> vector_input = {Array(xt::flatten(arr(linalg_test::fixed_random(1, n, 7))))};
   const std::string expected = out_of_memory(diag);
-  const AllocationLimit limit(8000);
+  const kvel_test::AllocationLimit limit(8000);
   EXPECT_TRUE(linalg_test::fails_with(diag, vector_input, OpKind::Other, expected));
 }
 

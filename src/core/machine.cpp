@@ -1,0 +1,243 @@
+#include "core/machine.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvel_core::machine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A version 1 memory limit this large means "no limit" (the kernel's
+// largest page count in bytes is just below 2^63).
+constexpr std::uint64_t kNoMemoryLimit = std::uint64_t{1} << 62;
+
+std::optional<std::string> read_text(const fs::path& path) {
+  std::ifstream in(path);
+  if (!in) return std::nullopt;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return text;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) return parts;
+    start = end + 1;
+  }
+}
+
+std::vector<std::string_view> lines(std::string_view text) {
+  std::vector<std::string_view> out = split(text, '\n');
+  if (!out.empty() && out.back().empty()) out.pop_back();
+  return out;
+}
+
+std::string_view trim(std::string_view text) {
+  const std::size_t begin = text.find_first_not_of(" \t\n");
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(" \t\n") - begin + 1);
+}
+
+template <class T>
+std::optional<T> parse_number(std::string_view text) {
+  text = trim(text);
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+bool lists(std::string_view comma_list, std::string_view name) {
+  for (const std::string_view item : split(comma_list, ','))
+    if (item == name) return true;
+  return false;
+}
+
+// Mount points in mountinfo write a blank, a tab, a line feed and a
+// backslash as three octal digits after a backslash.
+std::string unescape(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 3 < text.size()) {
+      const std::string_view digits = text.substr(i + 1, 3);
+      int code = 0;
+      const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), code, 8);
+      if (error == std::errc() && end == digits.data() + digits.size()) {
+        out += static_cast<char>(code);
+        i += 3;
+        continue;
+      }
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+// Which cgroup hierarchy: version 2, or the version 1 one of a controller.
+struct Hierarchy {
+  std::string_view controller;  // empty for version 2
+  bool v2() const noexcept { return controller.empty(); }
+};
+
+// The cgroup directories that limit the process in `hierarchy`: its own
+// cgroup's first, then each parent up to the mounted root. Empty when the
+// process's cgroup or the hierarchy's mount cannot be found.
+std::vector<fs::path> cgroup_chain(const fs::path& root, Hierarchy hierarchy) {
+  const std::optional<std::string> membership = read_text(root / "proc/self/cgroup");
+  const std::optional<std::string> mountinfo = read_text(root / "proc/self/mountinfo");
+  if (!membership || !mountinfo) return {};
+
+  // "hierarchy-id:controllers:path"; version 2 is "0::path".
+  std::optional<fs::path> cgroup;
+  for (const std::string_view line : lines(*membership)) {
+    const std::size_t first = line.find(':');
+    const std::size_t second = first == std::string_view::npos ? first : line.find(':', first + 1);
+    if (second == std::string_view::npos) continue;
+    const std::string_view id = line.substr(0, first);
+    const std::string_view controllers = line.substr(first + 1, second - first - 1);
+    const bool match = hierarchy.v2() ? (id == "0" && controllers.empty()) : lists(controllers, hierarchy.controller);
+    if (match) {
+      cgroup = fs::path(std::string(line.substr(second + 1)));
+      break;
+    }
+  }
+  if (!cgroup) return {};
+
+  // "id parent major:minor root mount-point options [optional...] - type source super-options"
+  for (const std::string_view line : lines(*mountinfo)) {
+    const std::vector<std::string_view> fields = split(line, ' ');
+    const auto dash = std::find(fields.begin(), fields.end(), std::string_view("-"));
+    if (fields.size() < 5 || dash == fields.end() || fields.end() - dash < 2) continue;
+    const std::string_view type = *(dash + 1);
+    const std::string_view options = fields.end() - dash >= 4 ? *(dash + 3) : std::string_view();
+    const bool match = hierarchy.v2() ? type == "cgroup2" : (type == "cgroup" && lists(options, hierarchy.controller));
+    if (!match) continue;
+
+    const fs::path mount_root(unescape(fields[3]));
+    const fs::path mount_point = root / fs::path(unescape(fields[4])).relative_path();
+    // The process's cgroup below the mounted root; a cgroup outside it (seen
+    // from another namespace) is read at the mount point.
+    fs::path below = cgroup->lexically_relative(mount_root);
+    if (below.empty() || below == "." || *below.begin() == "..") below.clear();
+    std::vector<fs::path> chain;
+    fs::path dir = below.empty() ? mount_point : mount_point / below;
+    chain.push_back(dir);
+    while (dir != mount_point && dir.has_relative_path() && dir != dir.parent_path()) {
+      dir = dir.parent_path();
+      chain.push_back(dir);
+    }
+    return chain;
+  }
+  return {};
+}
+
+void keep_smaller(std::optional<double>& best, double value) {
+  if (!best || value < *best) best = value;
+}
+void keep_smaller(std::optional<std::uint64_t>& best, std::uint64_t value) {
+  if (!best || value < *best) best = value;
+}
+
+// "MemAvailable:  24131932 kB" in /proc/meminfo.
+std::optional<std::uint64_t> mem_available(const fs::path& root) {
+  const std::optional<std::string> meminfo = read_text(root / "proc/meminfo");
+  if (!meminfo) return std::nullopt;
+  for (std::string_view line : lines(*meminfo)) {
+    constexpr std::string_view kKey = "MemAvailable:";
+    if (line.substr(0, kKey.size()) != kKey) continue;
+    line = trim(line.substr(kKey.size()));
+    if (line.size() > 2 && line.substr(line.size() - 2) == "kB") line = line.substr(0, line.size() - 2);
+    const std::optional<std::uint64_t> kib = parse_number<std::uint64_t>(line);
+    if (!kib || *kib > std::numeric_limits<std::uint64_t>::max() / 1024) return std::nullopt;
+    return *kib * 1024;
+  }
+  return std::nullopt;
+}
+
+// Memory left below one cgroup's limit: the limit less the current use.
+std::optional<std::uint64_t> left_below(const std::optional<std::string>& limit_text,
+                                        const std::optional<std::string>& usage_text) {
+  if (!limit_text || trim(*limit_text) == "max") return std::nullopt;
+  const std::optional<std::uint64_t> limit = parse_number<std::uint64_t>(*limit_text);
+  if (!limit || *limit >= kNoMemoryLimit) return std::nullopt;
+  const std::optional<std::uint64_t> usage = usage_text ? parse_number<std::uint64_t>(*usage_text) : std::nullopt;
+  const std::uint64_t used = usage.value_or(0);
+  return used < *limit ? *limit - used : 0;
+}
+
+}  // namespace
+
+std::optional<double> cpu_quota(const fs::path& root) {
+  std::optional<double> cpus;
+  // Version 2: cpu.max holds "max period" or "quota period".
+  for (const fs::path& dir : cgroup_chain(root, Hierarchy{})) {
+    const std::optional<std::string> text = read_text(dir / "cpu.max");
+    if (!text) continue;
+    const std::vector<std::string_view> fields = split(trim(*text), ' ');
+    if (fields.empty() || fields[0] == "max") continue;
+    const std::optional<double> quota = parse_number<double>(fields[0]);
+    const std::optional<double> period = fields.size() > 1 ? parse_number<double>(fields[1]) : 100000.0;
+    if (quota && period && *quota > 0 && *period > 0) keep_smaller(cpus, *quota / *period);
+  }
+  // Version 1: a quota of -1 sets none.
+  for (const fs::path& dir : cgroup_chain(root, Hierarchy{"cpu"})) {
+    const std::optional<std::string> quota_text = read_text(dir / "cpu.cfs_quota_us");
+    const std::optional<std::string> period_text = read_text(dir / "cpu.cfs_period_us");
+    if (!quota_text || !period_text) continue;
+    const std::optional<double> quota = parse_number<double>(*quota_text);
+    const std::optional<double> period = parse_number<double>(*period_text);
+    if (quota && period && *quota > 0 && *period > 0) keep_smaller(cpus, *quota / *period);
+  }
+  return cpus;
+}
+
+std::optional<std::uint64_t> memory_available(const fs::path& root) {
+  std::optional<std::uint64_t> bytes;
+  for (const fs::path& dir : cgroup_chain(root, Hierarchy{})) {
+    if (const auto left = left_below(read_text(dir / "memory.max"), read_text(dir / "memory.current")))
+      keep_smaller(bytes, *left);
+  }
+  for (const fs::path& dir : cgroup_chain(root, Hierarchy{"memory"})) {
+    if (const auto left =
+            left_below(read_text(dir / "memory.limit_in_bytes"), read_text(dir / "memory.usage_in_bytes")))
+      keep_smaller(bytes, *left);
+  }
+  if (const auto available = mem_available(root)) keep_smaller(bytes, *available);
+  return bytes;
+}
+
+std::size_t cpus_within(std::size_t affinity, std::optional<double> quota) {
+  std::size_t cpus = std::max<std::size_t>(affinity, 1);
+  if (quota && *quota > 0) {
+    const double rounded = std::ceil(*quota);
+    if (rounded < static_cast<double>(cpus)) cpus = static_cast<std::size_t>(rounded);
+  }
+  return std::max<std::size_t>(cpus, 1);
+}
+
+std::size_t available_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  const std::size_t affinity =
+      ::sched_getaffinity(0, sizeof(set), &set) == 0 ? static_cast<std::size_t>(CPU_COUNT(&set)) : 1;
+  return cpus_within(affinity, cpu_quota("/"));
+}
+
+std::optional<std::uint64_t> available_memory() { return memory_available("/"); }
+
+}  // namespace kvel_core::machine

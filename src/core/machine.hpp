@@ -1,0 +1,38 @@
+#pragma once
+// What the machine lets this process use: CPUs and memory, as the kernel
+// limits them through the affinity mask and the cgroup the process runs in.
+//
+// The readings come from /proc and the cgroup file systems (version 2, or the
+// controllers of version 1, whichever the process's own cgroup has); a file
+// that is missing or unreadable sets no limit.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace kvel_core::machine {
+
+// The CPUs this process may use: those of its affinity mask, further limited
+// by its cgroup's CPU quota rounded up; at least 1.
+std::size_t available_cpus();
+
+// Bytes this process may still allocate before running short: MemAvailable,
+// further limited by its cgroup's memory limit less the cgroup's current
+// use. Nothing when neither can be read.
+std::optional<std::uint64_t> available_memory();
+
+// The readings above, with `root` standing for "/" (tests point it at a
+// folder of sample files).
+//
+// The CPU quota in CPUs (quota / period, the smallest along the cgroup's
+// ancestry); nothing when no quota is set.
+std::optional<double> cpu_quota(const std::filesystem::path& root);
+// Memory left below the cgroup's limits (the smallest along its ancestry)
+// and MemAvailable, whichever is smaller; nothing when neither is known.
+std::optional<std::uint64_t> memory_available(const std::filesystem::path& root);
+
+// `affinity` CPUs limited by `quota` CPUs, rounded up; at least 1.
+std::size_t cpus_within(std::size_t affinity, std::optional<double> quota);
+
+}  // namespace kvel_core::machine

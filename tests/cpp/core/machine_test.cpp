@@ -1,0 +1,171 @@
+#include "core/machine.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/refine.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kvel_core::machine::cpu_quota;
+using kvel_core::machine::cpus_within;
+using kvel_core::machine::memory_available;
+
+// A folder standing for "/", holding the sample files of one case.
+class SampleRoot {
+ public:
+  explicit SampleRoot(const std::vector<std::pair<std::string, std::string>>& files) {
+    root_ = fs::temp_directory_path() / ("kvel_machine_" + std::to_string(::getpid()) + "_" + std::to_string(next_++));
+    fs::remove_all(root_);
+    for (const auto& [path, text] : files) {
+      const fs::path file = root_ / path;
+      fs::create_directories(file.parent_path());
+      std::ofstream(file) << text;
+    }
+    fs::create_directories(root_);
+  }
+  ~SampleRoot() { fs::remove_all(root_); }
+  SampleRoot(const SampleRoot&) = delete;
+  SampleRoot& operator=(const SampleRoot&) = delete;
+  const fs::path& path() const { return root_; }
+
+ private:
+  static inline int next_ = 0;
+  fs::path root_;
+};
+
+constexpr const char* kV2Mount = "30 23 0:26 / /sys/fs/cgroup rw,nosuid - cgroup2 cgroup2 rw\n";
+constexpr const char* kV1Mounts =
+    "33 32 0:30 / /sys/fs/cgroup/cpu,cpuacct rw,relatime - cgroup cgroup rw,cpu,cpuacct\n"
+    "36 32 0:33 / /sys/fs/cgroup/memory rw,relatime - cgroup cgroup rw,memory\n"
+    "42 32 0:39 / /sys/fs/cgroup/unified rw,relatime - cgroup2 cgroup2 rw\n";
+constexpr const char* kMeminfo = "MemTotal:       24000000 kB\nMemAvailable:    8000000 kB\n";
+
+struct QuotaCase {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::optional<double> quota;
+};
+
+TEST(Machine, ReadsTheCpuQuotaOfTheProcesssCgroup) {
+  const std::vector<QuotaCase> cases = {
+      {"no files", {}, std::nullopt},
+      {"v2, max", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                   {"sys/fs/cgroup/app/cpu.max", "max 100000\n"}}, std::nullopt},
+      {"v2, 1.5 CPUs", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                        {"sys/fs/cgroup/app/cpu.max", "150000 100000\n"}}, 1.5},
+      {"v2, the parent's quota limits the child",
+       {{"proc/self/cgroup", "0::/kube/pod/app\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/kube/pod/app/cpu.max", "max 100000\n"}, {"sys/fs/cgroup/kube/pod/cpu.max", "200000 100000\n"},
+        {"sys/fs/cgroup/kube/cpu.max", "400000 100000\n"}},
+       2.0},
+      {"v2, a container's own namespace",
+       {{"proc/self/cgroup", "0::/\n"}, {"proc/self/mountinfo", kV2Mount}, {"sys/fs/cgroup/cpu.max", "50000 100000\n"}},
+       0.5},
+      {"v2, mounted below the cgroup's root",
+       {{"proc/self/cgroup", "0::/docker/abc\n"},
+        {"proc/self/mountinfo", "30 23 0:26 /docker/abc /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n"},
+        {"sys/fs/cgroup/cpu.max", "300000 100000\n"}},
+       3.0},
+      {"v2, cpu.max missing", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount}}, std::nullopt},
+      {"v1, quota set",
+       {{"proc/self/cgroup", "4:memory:/x\n2:cpu,cpuacct:/job\n0::/\n"}, {"proc/self/mountinfo", kV1Mounts},
+        {"sys/fs/cgroup/cpu,cpuacct/job/cpu.cfs_quota_us", "250000\n"},
+        {"sys/fs/cgroup/cpu,cpuacct/job/cpu.cfs_period_us", "100000\n"}},
+       2.5},
+      {"v1, no quota (-1)",
+       {{"proc/self/cgroup", "2:cpu,cpuacct:/\n"}, {"proc/self/mountinfo", kV1Mounts},
+        {"sys/fs/cgroup/cpu,cpuacct/cpu.cfs_quota_us", "-1\n"},
+        {"sys/fs/cgroup/cpu,cpuacct/cpu.cfs_period_us", "100000\n"}},
+       std::nullopt},
+      {"escaped mount point",
+       {{"proc/self/cgroup", "0::/\n"},
+        {"proc/self/mountinfo", "30 23 0:26 / /sys/fs/cg\\040roup rw - cgroup2 cgroup2 rw\n"},
+        {"sys/fs/cg roup/cpu.max", "100000 100000\n"}},
+       1.0},
+      {"garbage", {{"proc/self/cgroup", "nonsense"}, {"proc/self/mountinfo", "- -\n\n"}}, std::nullopt},
+  };
+  for (const QuotaCase& c : cases) {
+    const SampleRoot root(c.files);
+    EXPECT_EQ(cpu_quota(root.path()), c.quota) << c.what;
+  }
+}
+
+TEST(Machine, CpusAreTheAffinityLimitedByTheQuotaRoundedUp) {
+  EXPECT_EQ(cpus_within(64, 2.0), 2u);
+  EXPECT_EQ(cpus_within(64, 1.5), 2u);
+  EXPECT_EQ(cpus_within(64, 0.1), 1u);
+  EXPECT_EQ(cpus_within(4, 16.0), 4u);
+  EXPECT_EQ(cpus_within(4, std::nullopt), 4u);
+  EXPECT_EQ(cpus_within(0, std::nullopt), 1u);
+  EXPECT_GE(kvel_core::machine::available_cpus(), 1u);
+}
+
+struct MemoryCase {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> files;
+  std::optional<std::uint64_t> bytes;
+};
+
+TEST(Machine, ReadsTheMemoryLeftToTheProcess) {
+  constexpr std::uint64_t kAvailable = 8000000ull * 1024;
+  const std::vector<MemoryCase> cases = {
+      {"nothing readable", {}, std::nullopt},
+      {"MemAvailable alone", {{"proc/meminfo", kMeminfo}}, kAvailable},
+      {"v2, max", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                   {"sys/fs/cgroup/app/memory.max", "max\n"}, {"proc/meminfo", kMeminfo}}, kAvailable},
+      {"v2, limit less use", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                              {"sys/fs/cgroup/app/memory.max", "1073741824\n"},
+                              {"sys/fs/cgroup/app/memory.current", "73741824\n"}, {"proc/meminfo", kMeminfo}},
+       1000000000},
+      {"v2, over the limit", {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+                              {"sys/fs/cgroup/app/memory.max", "1000\n"}, {"sys/fs/cgroup/app/memory.current", "5000\n"}},
+       0},
+      {"v2, the host has less than the cgroup",
+       {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/app/memory.max", "100000000000\n"}, {"sys/fs/cgroup/app/memory.current", "0\n"},
+        {"proc/meminfo", kMeminfo}},
+       kAvailable},
+      {"v1, limit less use",
+       {{"proc/self/cgroup", "4:memory:/job\n2:cpu,cpuacct:/\n"}, {"proc/self/mountinfo", kV1Mounts},
+        {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", "536870912\n"},
+        {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", "36870912\n"},
+        {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"}, {"proc/meminfo", kMeminfo}},
+       500000000},
+      {"v1, unlimited",
+       {{"proc/self/cgroup", "4:memory:/\n"}, {"proc/self/mountinfo", kV1Mounts},
+        {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
+        {"sys/fs/cgroup/memory/memory.usage_in_bytes", "1000\n"}, {"proc/meminfo", kMeminfo}},
+       kAvailable},
+  };
+  for (const MemoryCase& c : cases) {
+    const SampleRoot root(c.files);
+    EXPECT_EQ(memory_available(root.path()), c.bytes) << c.what;
+  }
+}
+
+// A search runs no more fits at once than it has CPUs for, nor more than
+// half of the memory available holds.
+TEST(Machine, FitsAtOnceStayWithinCpusAndHalfTheMemory) {
+  using kvel_core::discoverer::fit_working_set;
+  using kvel_core::discoverer::fits_at_once;
+  const std::size_t rows = 50000;
+  const std::uint64_t one = fit_working_set(rows);
+  EXPECT_GT(fit_working_set(2 * rows), one);
+  EXPECT_EQ(fits_at_once(24, std::nullopt, rows), 24u);
+  EXPECT_EQ(fits_at_once(24, 100 * one, rows), 24u);
+  EXPECT_EQ(fits_at_once(24, 8 * one, rows), 4u);
+  EXPECT_EQ(fits_at_once(24, 8 * one - 1, rows), 3u);
+  EXPECT_EQ(fits_at_once(24, 0, rows), 1u);
+  EXPECT_EQ(fits_at_once(0, std::nullopt, rows), 1u);
+}
+
+}  // namespace
