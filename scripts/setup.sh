@@ -3,7 +3,7 @@
 # Idempotent, and quiet when everything is already there.
 set -euo pipefail
 
-APT_PACKAGES=(cmake ninja-build g++ libxtensor-dev libopenblas-dev libgtest-dev libbenchmark-dev)
+APT_PACKAGES=(cmake ninja-build g++ libxtensor-dev libopenblas-serial-dev libgtest-dev libbenchmark-dev)
 PIP_PACKAGES=("scikit-build-core>=0.10" numpy pytest sympy)
 
 missing=()

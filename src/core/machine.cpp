@@ -1,6 +1,8 @@
 #include "core/machine.hpp"
 
 #include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -169,6 +171,17 @@ std::optional<std::uint64_t> mem_available(const fs::path& root) {
   return std::nullopt;
 }
 
+// The process's size (its address space) from the first field of
+// /proc/self/statm, in pages.
+std::optional<std::uint64_t> address_space_held(const fs::path& root) {
+  const std::optional<std::string> statm = read_text(root / "proc/self/statm");
+  if (!statm) return std::nullopt;
+  const std::optional<std::uint64_t> pages = parse_number<std::uint64_t>(split(trim(*statm), ' ').front());
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (!pages || page_size <= 0) return std::nullopt;
+  return *pages * static_cast<std::uint64_t>(page_size);
+}
+
 // Memory left below one cgroup's limit: the limit less the current use.
 std::optional<std::uint64_t> left_below(const std::optional<std::string>& limit_text,
                                         const std::optional<std::string>& usage_text) {
@@ -206,7 +219,7 @@ std::optional<double> cpu_quota(const fs::path& root) {
   return cpus;
 }
 
-std::optional<std::uint64_t> memory_available(const fs::path& root) {
+std::optional<std::uint64_t> memory_available(const fs::path& root, std::optional<std::uint64_t> address_space_limit) {
   std::optional<std::uint64_t> bytes;
   for (const fs::path& dir : cgroup_chain(root, Hierarchy{})) {
     if (const auto left = left_below(read_text(dir / "memory.max"), read_text(dir / "memory.current")))
@@ -218,6 +231,10 @@ std::optional<std::uint64_t> memory_available(const fs::path& root) {
       keep_smaller(bytes, *left);
   }
   if (const auto available = mem_available(root)) keep_smaller(bytes, *available);
+  if (address_space_limit) {
+    if (const auto held = address_space_held(root))
+      keep_smaller(bytes, *held < *address_space_limit ? *address_space_limit - *held : 0);
+  }
   return bytes;
 }
 
@@ -238,6 +255,11 @@ std::size_t available_cpus() {
   return cpus_within(affinity, cpu_quota("/"));
 }
 
-std::optional<std::uint64_t> available_memory() { return memory_available("/"); }
+std::optional<std::uint64_t> available_memory() {
+  rlimit limit{};
+  std::optional<std::uint64_t> address_space;
+  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) address_space = limit.rlim_cur;
+  return memory_available("/", address_space);
+}
 
 }  // namespace kvel_core::machine

@@ -19,7 +19,8 @@ std::size_t available_cpus();
 
 // Bytes this process may still allocate before running short: MemAvailable,
 // further limited by its cgroup's memory limit less the cgroup's current
-// use. Nothing when neither can be read.
+// use, and by its address-space limit (RLIMIT_AS) less the address space it
+// already holds. Nothing when none of them can be read.
 std::optional<std::uint64_t> available_memory();
 
 // The readings above, with `root` standing for "/" (tests point it at a
@@ -28,9 +29,11 @@ std::optional<std::uint64_t> available_memory();
 // The CPU quota in CPUs (quota / period, the smallest along the cgroup's
 // ancestry); nothing when no quota is set.
 std::optional<double> cpu_quota(const std::filesystem::path& root);
-// Memory left below the cgroup's limits (the smallest along its ancestry)
-// and MemAvailable, whichever is smaller; nothing when neither is known.
-std::optional<std::uint64_t> memory_available(const std::filesystem::path& root);
+// Memory left below the cgroup's limits (the smallest along its ancestry),
+// MemAvailable, and `address_space_limit` less the process's size (from
+// /proc/self/statm), whichever is smallest; nothing when none is known.
+std::optional<std::uint64_t> memory_available(const std::filesystem::path& root,
+                                              std::optional<std::uint64_t> address_space_limit = std::nullopt);
 
 // `affinity` CPUs limited by `quota` CPUs, rounded up; at least 1.
 std::size_t cpus_within(std::size_t affinity, std::optional<double> quota);

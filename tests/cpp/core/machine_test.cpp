@@ -150,6 +150,14 @@ TEST(Machine, ReadsTheMemoryLeftToTheProcess) {
     const SampleRoot root(c.files);
     EXPECT_EQ(memory_available(root.path()), c.bytes) << c.what;
   }
+
+  // An address-space limit counts from what the process already holds.
+  const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+  const SampleRoot root({{"proc/self/statm", "1000 200 50 1 0 300 0\n"}, {"proc/meminfo", kMeminfo}});
+  EXPECT_EQ(memory_available(root.path(), 1000 * page + 12345), 12345u);
+  EXPECT_EQ(memory_available(root.path(), 10 * page), 0u);
+  EXPECT_EQ(memory_available(root.path(), kAvailable * 2), kAvailable);
+  EXPECT_EQ(memory_available(root.path(), std::nullopt), kAvailable);
 }
 
 // A search runs no more fits at once than it has CPUs for, nor more than
