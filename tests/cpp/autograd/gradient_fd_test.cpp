@@ -251,6 +251,35 @@ TEST(GradientFiniteDifferences, OrdinaryGraphs) {
   for (const Case& c : cases) check(c);
 }
 
+// A reshape to a fed shape: the shape holds an extent to infer only when the
+// graph runs, so the result's shape comes from the result itself. The
+// gradient equals the one through a constant shape.
+TEST(GradientFiniteDifferences, ReshapeToAFedShape) {
+  // The shape from make_shape; `fed` feeds a placeholder "s" when given.
+  const auto gradient = [](const std::function<Tensor(Context&)>& make_shape, const Array* fed) {
+    Array out;
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const Tensor x = ctx.placeholder("x", {2, 3});
+      const Tensor y = ar::exp(ops::reshape(x, make_shape(ctx)));
+      const Tensor loss = ops::reduction::reduce_mean(y);
+      const Tensor g = ops::grad(std::vector{loss}, std::vector{x}).at(0);
+      gradix_autograd::evaluation::Evaluator e(ctx);
+      e.feed("x", kM23);
+      if (fed != nullptr) e.feed("s", *fed);
+      auto got = e.eval(g);
+      ASSERT_TRUE(got.has_value()) << got.error().debug();
+      out = std::move(*got);
+    });
+    return out;
+  };
+  const Array want = gradient([](Context& ctx) { return constant(ctx.placeholder("x", {2, 3}), vec({3, 2})); }, nullptr);
+  ASSERT_EQ(want.shape(), kM23.shape());
+  const auto fed_shape = [](Context& ctx) { return ctx.placeholder("s", {2}); };
+  for (const Array& fed : {vec({3, -1}), vec({-1, 2}), vec({3, 2})}) {
+    EXPECT_TRUE(gradix_test::same_array(gradient(fed_shape, &fed), want)) << fed(0) << ", " << fed(1);
+  }
+}
+
 // Hessian-vector products through the gradient operators: slicing and
 // gathering spread a gradient linearly, so their gradients have gradients.
 TEST(GradientFiniteDifferences, SecondOrderThroughSlicesAndGathers) {
