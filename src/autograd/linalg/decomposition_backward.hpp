@@ -72,7 +72,9 @@ Svd svd_jacobi_f64(const Matrix& a);
 // finite A: a column that cancels for the most part is orthogonalised a
 // second time, and a dependent column (rank-deficient A, a zero column) is
 // replaced by an orthonormal completion, which gives a zero (or rounding-
-// sized) diagonal entry of R.
+// sized) diagonal entry of R. A matrix of extreme scale (largest magnitude
+// outside [2^-340, 2^340)) is factored as an exactly rescaled copy, so the
+// rank tests see the same columns at every finite scale.
 struct Qr {
   Matrix q;
   Matrix r;
