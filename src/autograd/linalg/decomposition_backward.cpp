@@ -276,9 +276,12 @@ Svd svd_jacobi_f64(const Matrix& a) {
           beta += wq[r] * wq[r];
           gamma += wp[r] * wq[r];
         }
-        // √(α·β), or √α·√β where the product itself overflows or underflows.
+        // √(α·β); √α·√β only where the product underflows to zero or
+        // overflows, where √(α·β) would rotate every pair or skip every pair.
+        // Elsewhere, a subnormal product included, the test is √(α·β) to
+        // the bit.
         const double ab = alpha * beta;
-        const double norms = std::isnormal(ab) ? std::sqrt(ab) : std::sqrt(alpha) * std::sqrt(beta);
+        const double norms = (ab == 0.0 || std::isinf(ab)) ? std::sqrt(alpha) * std::sqrt(beta) : std::sqrt(ab);
         if (1e-15 * norms >= std::fabs(gamma)) continue;  // NaN rotates
         const double zeta = (beta - alpha) / (2.0 * gamma);
         const double t =

@@ -59,8 +59,8 @@ struct Svd {
 // One-sided (Hestenes) Jacobi rotations of the columns, at most 60 sweeps.
 // A matrix of extreme scale (largest magnitude outside [2^-340, 2^340)) is
 // rotated as an exactly rescaled copy, and the test that skips a converged
-// pair never forms an overflowing or underflowing product, so the result is
-// right at every finite scale.
+// pair, 1e-15·√(α·β) ≥ |γ|, takes √α·√β where α·β underflows to zero or
+// overflows, so the result is right at every finite scale.
 Svd svd_jacobi_f64(const Matrix& a);
 
 // The factorisations the decomposition gradients recompute, plain loops in a

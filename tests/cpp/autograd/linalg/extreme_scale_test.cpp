@@ -89,6 +89,25 @@ TEST(ExtremeScale, QrIsOrthogonalAndReconstructs) {
   }
 }
 
+// A converged pair is skipped by 1e-15·√(α·β) ≥ |γ|, with √(α·β) formed as
+// such wherever α·β is neither 0 nor infinite, a subnormal product
+// included. Here α·β ≈ 9.8e-311 and 1e-15·√(α·β) ≥ |γ| > 1e-15·√α·√β: the
+// pair is left unrotated (√α·√β would turn it by 5e-15).
+TEST(ExtremeScale, SvdSkipTestAtASubnormalProductOfNorms) {
+  const double x = 3e-78;
+  const double y = 3.3000000000000006e-93;
+  const double z = 3.3e-78;
+  const double alpha = x * x;
+  const double beta = y * y + z * z;
+  const double gamma = x * y;
+  ASSERT_FALSE(std::isnormal(alpha * beta));
+  ASSERT_GE(1e-15 * std::sqrt(alpha * beta), gamma);
+  ASSERT_LT(1e-15 * (std::sqrt(alpha) * std::sqrt(beta)), gamma);
+  const bo::Svd svd = bo::svd_jacobi_f64(mat({{x, y}, {0, z}}));
+  EXPECT_TRUE(near(svd.vt, mat({{0, 1}, {1, 0}}), 0.0));
+  EXPECT_TRUE(relatively_near(svd.s, {std::sqrt(beta), x}, 0.0));
+}
+
 TEST(ExtremeScale, SymmetryTestIsScaleFree) {
   const Matrix symmetric = mat({{1, 2}, {2, 1}});
   const Matrix asymmetric = mat({{1, 0}, {1e-5, 1}});
