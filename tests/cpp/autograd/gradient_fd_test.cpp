@@ -272,7 +272,8 @@ TEST(GradientFiniteDifferences, ReshapeToAFedShape) {
     });
     return out;
   };
-  const Array want = gradient([](Context& ctx) { return constant(ctx.placeholder("x", {2, 3}), vec({3, 2})); }, nullptr);
+  const auto constant_shape = [](Context& ctx) { return constant(ctx.placeholder("x", {2, 3}), vec({3, 2})); };
+  const Array want = gradient(constant_shape, nullptr);
   ASSERT_EQ(want.shape(), kM23.shape());
   const auto fed_shape = [](Context& ctx) { return ctx.placeholder("s", {2}); };
   for (const Array& fed : {vec({3, -1}), vec({-1, 2}), vec({3, 2})}) {
@@ -312,20 +313,21 @@ TEST(GradientFiniteDifferences, ProductsOverZerosToHigherOrders) {
   const auto exclusive_grad = [](const auto& x) {
     return node(red::ExclusiveProdGrad(false), {x[0], constant(x[0], vec({1})), x[1]});
   };
+  const Array weights = make({2, 3}, {1, -0.5, 0.25, 2, 0.75, 1.5});
   const std::vector<Case> cases{
       {"[2, 0, 3]", {vec({2, 0, 3})}, prod(0, false)},
       {"one zero in a row", {make({2, 3}, {2, 0, 3, 1.5, -0.5, 2.5})}, prod(1, false)},
       {"two zeros, kept axis", {make({2, 3}, {0, 2, 0, 1, 0, 3})}, prod(1, true)},
       {"three zeros", {vec({0, 1.5, 0, 0, 2})}, prod(0, false)},
       {"columns, kept axis", {make({3, 2}, {0, 1, 2, 0, 3, 4})}, prod(0, true)},
-      {"columns of a diag", {kV3}, [](const auto& x) { return ops::reduction::reduce_prod(la::diag(x[0]), {0}, false); }},
+      {"columns of a diag", {kV3}, [](const auto& x) {
+         return ops::reduction::reduce_prod(la::diag(x[0]), {0}, false);
+       }},
       {"a difference with itself", {kV3}, [](const auto& x) {
          return ops::reduction::reduce_prod(ar::add(ar::sub(x[0], x[0]), ar::mul(x[0], x[0])), {0}, false);
        }},
-      {"the product's gradient operator", {make({2, 3}, {2, 0, 3, 0.5, 1.5, -1}), make({2, 3}, {1, -0.5, 0.25, 2, 0.75, 1.5})},
-       exclusive_grad},
-      {"the product's gradient operator, two zeros", {make({2, 3}, {0, 1.5, 0, 0.5, 0, -1}), make({2, 3}, {1, -0.5, 0.25, 2, 0.75, 1.5})},
-       exclusive_grad},
+      {"the product's gradient operator", {make({2, 3}, {2, 0, 3, 0.5, 1.5, -1}), weights}, exclusive_grad},
+      {"the product's gradient operator, two zeros", {make({2, 3}, {0, 1.5, 0, 0.5, 0, -1}), weights}, exclusive_grad},
   };
   for (const Case& c : cases) {
     gradix_test::check_first_order(c);
