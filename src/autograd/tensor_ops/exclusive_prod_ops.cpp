@@ -183,8 +183,8 @@ bool has_zero(const Groups& groups, std::ptrdiff_t base, const Array& x) {
                      [&](std::ptrdiff_t m) { return x.data()[base + m] == 0.0; });
 }
 
-// Each cost doubles per weight; more than this many is no derivative anyone
-// takes.
+// The work per member doubles with every weight; this many weights is a
+// seventeenth derivative, more than any graph takes.
 constexpr std::size_t kMaxWeights = 16;
 
 }  // namespace
