@@ -199,6 +199,7 @@ inline constexpr ExpectedRule kExpectedRules[] = {
     {on::kReduceMean, Rule::kReduceAxes},
     {on::kReduceProd, Rule::kReduceAxes},
     {on::kExclusiveProd, Rule::kUnmatched},
+    {on::kExclusiveProdGrad, Rule::kUnmatched},
     {on::kMatMul, Rule::kMatMul},
     {on::kMatrixInverseOp, Rule::kMatrixInverse},
     {on::kSqueeze, Rule::kSqueeze},

@@ -26,6 +26,17 @@ std::vector<std::size_t> sparse_to_dense(const Array& axes) {
   return out;
 }
 
+std::vector<std::size_t> reduction_axes(const Array& axes, bool sparse_axes, std::size_t rank) {
+  return sparse_axes ? sparse_to_dense(axes) : normalize_negative_axes(axes, rank);
+}
+
+void check_axis(std::size_t axis, std::size_t rank) {
+  if (axis >= rank) {
+    kvel_support::panic("index out of bounds: axis " + std::to_string(axis) + " of an array of rank " +
+                        std::to_string(rank));
+  }
+}
+
 Array expand_dims(Array array, std::size_t axis) {
   const std::size_t rank = array.dimension();
   if (axis > rank) {

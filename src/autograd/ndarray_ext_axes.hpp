@@ -17,6 +17,13 @@ std::vector<std::size_t> normalize_negative_axes(const Array& axes, std::size_t 
 // The positions of the elements that equal 1.0 exactly, ascending.
 std::vector<std::size_t> sparse_to_dense(const Array& axes);
 
+// The axes of a reduction over an array of rank `rank`: a mask with
+// `sparse_axes`, else axis numbers (normalize_negative_axes).
+std::vector<std::size_t> reduction_axes(const Array& axes, bool sparse_axes, std::size_t rank);
+
+// Fatal "index out of bounds" when `axis` is not below `rank`.
+void check_axis(std::size_t axis, std::size_t rank);
+
 // `array` with an axis of extent 1 inserted before position `axis`; fatal when
 // `axis` exceeds the rank.
 Array expand_dims(Array array, std::size_t axis);

@@ -45,6 +45,8 @@ inline constexpr std::string_view kReduceProd = "gradix_autograd::tensor_ops::re
 inline constexpr std::string_view kReduceGradCommon =
     "gradix_autograd::tensor_ops::reduction_ops::ReduceGradCommon";
 inline constexpr std::string_view kExclusiveProd = "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProd";
+inline constexpr std::string_view kExclusiveProdGrad =
+    "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProdGrad";
 inline constexpr std::string_view kScalar = "gradix_autograd::tensor_ops::const_gen_ops::Scalar<f64>";
 inline constexpr std::string_view kConvertToTensor =
     "gradix_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>";
@@ -78,7 +80,7 @@ struct OpNameEntry {
 
 // Every operator type with the name it reports, in declaration order;
 // KroneckerGradOp has two rows.
-inline constexpr std::array<OpNameEntry, 52> kAllOpNames{{
+inline constexpr std::array<OpNameEntry, 53> kAllOpNames{{
     {"AddOp", kAddOp},
     {"SubOp", kSubOp},
     {"MulOp", kMulOp},
@@ -112,6 +114,7 @@ inline constexpr std::array<OpNameEntry, 52> kAllOpNames{{
     {"ReduceProd", kReduceProd},
     {"ReduceGradCommon", kReduceGradCommon},
     {"ExclusiveProd", kExclusiveProd},
+    {"ExclusiveProdGrad", kExclusiveProdGrad},
     {"Scalar", kScalar},
     {"ConvertToTensor", kConvertToTensor},
     {"Variable", kVariable},

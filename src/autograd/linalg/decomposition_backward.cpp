@@ -276,9 +276,12 @@ Svd svd_jacobi_f64(const Matrix& a) {
           beta += wq[r] * wq[r];
           gamma += wp[r] * wq[r];
         }
-        // √(α·β), or √α·√β where the product itself overflows or underflows.
+        // √(α·β); √α·√β only where the product underflows to zero or
+        // overflows, where √(α·β) would rotate every pair or skip every pair.
+        // Elsewhere, a subnormal product included, the test is √(α·β) to
+        // the bit.
         const double ab = alpha * beta;
-        const double norms = std::isnormal(ab) ? std::sqrt(ab) : std::sqrt(alpha) * std::sqrt(beta);
+        const double norms = (ab == 0.0 || std::isinf(ab)) ? std::sqrt(alpha) * std::sqrt(beta) : std::sqrt(ab);
         if (1e-15 * norms >= std::fabs(gamma)) continue;  // NaN rotates
         const double zeta = (beta - alpha) / (2.0 * gamma);
         const double t =
@@ -317,9 +320,14 @@ Svd svd_jacobi_f64(const Matrix& a) {
   return out;
 }
 
-Qr qr_gram_schmidt(const Matrix& a) {
-  const std::size_t m = a.shape()[0];
-  const std::size_t n = a.shape()[1];
+Qr qr_gram_schmidt(const Matrix& a_in) {
+  const std::size_t m = a_in.shape()[0];
+  const std::size_t n = a_in.shape()[1];
+  // A matrix of extreme scale is factored as 2^e·a (exact), so that the
+  // column norms neither overflow nor underflow past the rank tests; Q is
+  // that of a, and R is scaled back at the end.
+  const int e = matrix_scaling::safe_scale_exponent(a_in);
+  const Matrix a = matrix_scaling::scaled(a_in, e);
   Matrix q = xt::zeros<double>({m, m});
   for (std::size_t i = 0; i < m; ++i)
     for (std::size_t j = 0; j < std::min(m, n); ++j) q(i, j) = a(i, j);
@@ -394,7 +402,7 @@ Qr qr_gram_schmidt(const Matrix& a) {
     for (std::size_t c = 0; c < n; ++c) {
       double sum = 0.0;
       for (std::size_t j = 0; j < m; ++j) sum += q(j, row) * a(j, c);
-      r(row, c) = sum;
+      r(row, c) = std::ldexp(sum, -e);
     }
   return {std::move(q), std::move(r)};
 }

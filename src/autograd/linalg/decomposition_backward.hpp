@@ -59,8 +59,8 @@ struct Svd {
 // One-sided (Hestenes) Jacobi rotations of the columns, at most 60 sweeps.
 // A matrix of extreme scale (largest magnitude outside [2^-340, 2^340)) is
 // rotated as an exactly rescaled copy, and the test that skips a converged
-// pair never forms an overflowing or underflowing product, so the result is
-// right at every finite scale.
+// pair, 1e-15·√(α·β) ≥ |γ|, takes √α·√β where α·β underflows to zero or
+// overflows, so the result is right at every finite scale.
 Svd svd_jacobi_f64(const Matrix& a);
 
 // The factorisations the decomposition gradients recompute, plain loops in a
@@ -72,7 +72,9 @@ Svd svd_jacobi_f64(const Matrix& a);
 // finite A: a column that cancels for the most part is orthogonalised a
 // second time, and a dependent column (rank-deficient A, a zero column) is
 // replaced by an orthonormal completion, which gives a zero (or rounding-
-// sized) diagonal entry of R.
+// sized) diagonal entry of R. A matrix of extreme scale (largest magnitude
+// outside [2^-340, 2^340)) is factored as an exactly rescaled copy, so the
+// rank tests see the same columns at every finite scale.
 struct Qr {
   Matrix q;
   Matrix r;

@@ -26,22 +26,22 @@ Tensor shape(const Tensor& x) {
 
 namespace {
 
-// Whether the shape tensor s is a constant with an extent left to infer (a
-// negative entry): such a tensor is no shape of the result.
-bool infers_an_extent(const Tensor& s) {
+// Whether the shape tensor s is known to be the result's shape: a constant
+// without an extent left to infer (a negative entry). A computed or fed s
+// may still hold -1, which is no shape to reduce a gradient to.
+bool is_result_shape(const Tensor& s) {
   const graph::NodesView nodes = s.graph().nodes();
   const auto* constant = dynamic_cast<const const_gen_ops::ConvertToTensor*>(nodes[s.id()].op.get());
   if (constant == nullptr) return false;
   const Array& dims = constant->array;
-  return std::any_of(dims.data(), dims.data() + dims.size(), [](double d) { return d < 0.0; });
+  return std::all_of(dims.data(), dims.data() + dims.size(), [](double d) { return d >= 0.0; });
 }
 
 // Reshape over (x, s), with s as the hint when it is the result's shape.
 Tensor reshape_node(const Tensor& x, const Tensor& s) {
-  const bool known = !infers_an_extent(s);
   TensorBuilder builder(x.graph());
   builder.append_input(x, false).append_input(s, false);
-  if (known) builder.set_shape(s);
+  if (is_result_shape(s)) builder.set_shape(s);
   return builder.build(array_ops::Reshape{});
 }
 

@@ -6,7 +6,6 @@
 
 #include "autograd/ndarray_ext_axes.hpp"
 #include "autograd/shape_helpers.hpp"
-#include "autograd/strided_walk.hpp"
 #include "support/panic.hpp"
 
 namespace gradix_autograd::tensor_ops::reduction_ops {
@@ -15,16 +14,8 @@ namespace sh = shape_helpers;
 
 namespace {
 
-std::vector<std::size_t> read_axes(const Array& axes, bool sparse_axes, std::size_t rank) {
-  return sparse_axes ? ndarray_ext::sparse_to_dense(axes) : ndarray_ext::normalize_negative_axes(axes, rank);
-}
-
-void check_axis(std::size_t axis, std::size_t rank) {
-  if (axis >= rank) {
-    kvel_support::panic("index out of bounds: axis " + std::to_string(axis) + " of an array of rank " +
-                        std::to_string(rank));
-  }
-}
+using ndarray_ext::check_axis;
+using ndarray_ext::reduction_axes;
 
 // The fold of compute_reduce_sum with any start value and step.
 template <class F>
@@ -64,13 +55,13 @@ Array compute_reduce_sum(const Array& x, std::vector<std::size_t> axes, bool kee
 
 op::OpResult ReduceSum::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
-  ctx.append_output(compute_reduce_sum(x, read_axes(ctx.input(1), sparse_axes, x.dimension()), keep_dims));
+  ctx.append_output(compute_reduce_sum(x, reduction_axes(ctx.input(1), sparse_axes, x.dimension()), keep_dims));
   return op::ok();
 }
 
 op::OpResult ReduceMean::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
-  std::vector<std::size_t> axes = read_axes(ctx.input(1), sparse_axes, x.dimension());
+  std::vector<std::size_t> axes = reduction_axes(ctx.input(1), sparse_axes, x.dimension());
   if (axes.empty()) {
     ctx.pass_input(0);
     return op::ok();
@@ -92,7 +83,7 @@ op::OpResult ReduceMean::compute(op::ComputeContext& ctx) const {
 
 op::OpResult ReduceProd::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
-  ctx.append_output(reduce_over_axes(x, read_axes(ctx.input(1), sparse_axes, x.dimension()), keep_dims, 1.0,
+  ctx.append_output(reduce_over_axes(x, reduction_axes(ctx.input(1), sparse_axes, x.dimension()), keep_dims, 1.0,
                                      [](double acc, double v) { return acc * v; }));
   return op::ok();
 }
@@ -136,7 +127,7 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   // them (keep_dims, including a [1] from a vector) already has the
   // target's rank.
   if ((reinsert_axes || sh::is_scalar_like(extents_of(gy))) && gy.dimension() < target.size()) {
-    std::vector<std::size_t> axes = read_axes(ctx.input(2), sparse_axes, target.size());
+    std::vector<std::size_t> axes = reduction_axes(ctx.input(2), sparse_axes, target.size());
     std::sort(axes.begin(), axes.end());
     std::vector<std::size_t> shape(gy.shape().begin(), gy.shape().end());
     for (const std::size_t axis : axes) {
@@ -153,50 +144,6 @@ op::OpResult ReduceGradCommon::compute(op::ComputeContext& ctx) const {
   }
   if (!sh::broadcasts_to(extents_of(*source), target_extents)) kvel_support::panic("Operation failed");
   sh::broadcast_to(ctx, *source, target_extents);
-  return op::ok();
-}
-
-op::OpResult ExclusiveProd::compute(op::ComputeContext& ctx) const {
-  const Array& x = ctx.input(0);
-  Array out = sh::make_array(extents_of(x));
-  std::fill(out.data(), out.data() + out.size(), 1.0);
-  std::vector<std::size_t> axes = read_axes(ctx.input(1), sparse_axes, x.dimension());
-  // The product leaves such an x as it is, so every element is alone.
-  if (sh::is_scalar_like(extents_of(x)) || axes.empty()) {
-    ctx.append_output(std::move(out));
-    return op::ok();
-  }
-  for (const std::size_t axis : axes) check_axis(axis, x.dimension());
-  std::sort(axes.begin(), axes.end());
-  axes.erase(std::unique(axes.begin(), axes.end()), axes.end());
-  const std::vector<std::ptrdiff_t> strides = strided::row_major_strides(extents_of(x));
-  std::vector<std::size_t> group_shape;
-  std::vector<std::ptrdiff_t> group_strides;
-  std::vector<std::size_t> outer_shape;
-  std::vector<std::ptrdiff_t> outer_strides;
-  for (std::size_t d = 0; d < x.dimension(); ++d) {
-    const bool reduced = std::binary_search(axes.begin(), axes.end(), d);
-    (reduced ? group_shape : outer_shape).push_back(x.shape()[d]);
-    (reduced ? group_strides : outer_strides).push_back(strides[d]);
-  }
-  std::vector<std::ptrdiff_t> members;
-  strided::walk(Extents(group_shape), group_strides, 0,
-                [&](std::size_t, std::ptrdiff_t offset) { members.push_back(offset); });
-  const double* src = x.data();
-  double* dst = out.data();
-  strided::walk(Extents(outer_shape), outer_strides, 0, [&](std::size_t, std::ptrdiff_t base) {
-    double before = 1.0;
-    for (const std::ptrdiff_t m : members) {
-      dst[base + m] = before;
-      before *= src[base + m];
-    }
-    double after = 1.0;
-    for (std::size_t k = members.size(); k-- > 0;) {
-      dst[base + members[k]] *= after;
-      after *= src[base + members[k]];
-    }
-  });
-  ctx.append_output(std::move(out));
   return op::ok();
 }
 

@@ -95,19 +95,4 @@ class ReduceGradCommon final : public op::NamedOp<ReduceGradCommon> {
   bool sparse_axes;
 };
 
-// Inputs: x, axes (read as ReduceProd reads them). Output: x's shape, each
-// element the product of the other elements that the product over the axes
-// folds together with it (1.0 for an element alone in its group). Formed
-// from a running product from each side, so it is exact where x holds
-// zeros: the derivative of ReduceProd.
-class ExclusiveProd final : public op::NamedOp<ExclusiveProd> {
- public:
-  static constexpr std::string_view kName = op_names::kExclusiveProd;
-  explicit ExclusiveProd(bool sparse_axes) : sparse_axes(sparse_axes) {}
-  op::OpResult compute(op::ComputeContext& ctx) const override;
-  void grad(op::GradientContext& ctx) const override;
-
-  bool sparse_axes;
-};
-
 }  // namespace gradix_autograd::tensor_ops::reduction_ops

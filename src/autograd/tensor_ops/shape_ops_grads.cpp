@@ -5,6 +5,7 @@
 #include "autograd/grad_context.hpp"
 #include "autograd/tensor_ops/array_constructors.hpp"
 #include "autograd/tensor_ops/array_ops.hpp"
+#include "autograd/tensor_ops/exclusive_prod_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "autograd/tensor_ops/reduction_ops.hpp"
 #include "autograd/tensor_ops/slicing_ops.hpp"
@@ -72,24 +73,41 @@ void reduction_ops::ReduceProd::grad(op::GradientContext& ctx) const {
   ctx.set_input_grad(1, std::nullopt);
 }
 
-// With O the output and q = G / x: O · (Σ_group q − q), the sum over the
-// group spread back over it. Away from zeros in x this is
-// Σ_{i≠j} G_i · Π_{k≠i,j} x_k, the derivative of the exclusive products.
+namespace {
+
+// ExclusiveProdGrad over (x, axes) with the given weights.
+Tensor exclusive_prod_grad(const op::GradientContext& ctx, bool sparse_axes, const std::vector<Tensor>& weights) {
+  TensorBuilder builder(ctx.graph());
+  builder.append_input(ctx.input(0), false).append_input(ctx.input(1), false);
+  for (const Tensor& w : weights) builder.append_input(w, false);
+  return builder.build(reduction_ops::ExclusiveProdGrad(sparse_axes));
+}
+
+}  // namespace
+
 void reduction_ops::ExclusiveProd::grad(op::GradientContext& ctx) const {
-  const Tensor& x = ctx.input(0);
-  const Tensor& axes = ctx.input(1);
-  const Tensor q = arithmetic::div(ctx.output_grad(), x);
-  const Tensor group_sum =
-      TensorBuilder(ctx.graph()).append_input(q, false).append_input(axes, false).build(ReduceSum(true, sparse_axes));
-  const Tensor target = shape(x);
-  const Tensor spread = TensorBuilder(ctx.graph())
-                            .append_input(group_sum, false)
-                            .append_input(target, false)
-                            .append_input(axes, false)
-                            .build(ReduceGradCommon(false, sparse_axes));
-  const Tensor rest = arithmetic::sub(spread, q);
-  ctx.set_input_grad(0, arithmetic::mul(ctx.output(), rest));
+  ctx.set_input_grad(0, exclusive_prod_grad(ctx, sparse_axes, {ctx.output_grad()}));
   ctx.set_input_grad(1, std::nullopt);
+}
+
+// The output is linear in each weight, and a weight's position and the
+// output's own enter it alike: a weight's gradient is the same operator with
+// gy in that weight's place (summed down to the weight's shape). x's
+// gradient is one derivative more: gy as a further weight.
+void reduction_ops::ExclusiveProdGrad::grad(op::GradientContext& ctx) const {
+  std::vector<Tensor> weights;
+  for (std::size_t i = 2; i < ctx.num_inputs(); ++i) weights.push_back(ctx.input(i));
+  std::vector<Tensor> one_more = weights;
+  one_more.push_back(ctx.output_grad());
+  ctx.set_input_grad(0, exclusive_prod_grad(ctx, sparse_axes, one_more));
+  ctx.set_input_grad(1, std::nullopt);
+  for (std::size_t r = 0; r < weights.size(); ++r) {
+    std::vector<Tensor> swapped = weights;
+    swapped[r] = ctx.output_grad();
+    const Tensor target = shape(weights[r]);
+    ctx.set_input_grad(2 + r, binary_ops::maybe_reduce(target, exclusive_prod_grad(ctx, sparse_axes, swapped),
+                                                      ctx.graph()));
+  }
 }
 
 void reduction_ops::ReduceSumAll::grad(op::GradientContext& ctx) const { spread_to_input_shape(ctx); }

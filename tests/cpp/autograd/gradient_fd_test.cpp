@@ -17,6 +17,7 @@
 #include "autograd/tensor_ops/binary_ops.hpp"
 #include "autograd/tensor_ops/broadcast_helper_ops.hpp"
 #include "autograd/tensor_ops/dot_ops.hpp"
+#include "autograd/tensor_ops/exclusive_prod_ops.hpp"
 #include "autograd/linalg/linear_algebra.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
@@ -250,6 +251,36 @@ TEST(GradientFiniteDifferences, OrdinaryGraphs) {
   for (const Case& c : cases) check(c);
 }
 
+// A reshape to a fed shape: the shape holds an extent to infer only when the
+// graph runs, so the result's shape comes from the result itself. The
+// gradient equals the one through a constant shape.
+TEST(GradientFiniteDifferences, ReshapeToAFedShape) {
+  // The shape from make_shape; `fed` feeds a placeholder "s" when given.
+  const auto gradient = [](const std::function<Tensor(Context&)>& make_shape, const Array* fed) {
+    Array out;
+    gradix_autograd::graph::run([&](Context& ctx) {
+      const Tensor x = ctx.placeholder("x", {2, 3});
+      const Tensor y = ar::exp(ops::reshape(x, make_shape(ctx)));
+      const Tensor loss = ops::reduction::reduce_mean(y);
+      const Tensor g = ops::grad(std::vector{loss}, std::vector{x}).at(0);
+      gradix_autograd::evaluation::Evaluator e(ctx);
+      e.feed("x", kM23);
+      if (fed != nullptr) e.feed("s", *fed);
+      auto got = e.eval(g);
+      ASSERT_TRUE(got.has_value()) << got.error().debug();
+      out = std::move(*got);
+    });
+    return out;
+  };
+  const auto constant_shape = [](Context& ctx) { return constant(ctx.placeholder("x", {2, 3}), vec({3, 2})); };
+  const Array want = gradient(constant_shape, nullptr);
+  ASSERT_EQ(want.shape(), kM23.shape());
+  const auto fed_shape = [](Context& ctx) { return ctx.placeholder("s", {2}); };
+  for (const Array& fed : {vec({3, -1}), vec({-1, 2}), vec({3, 2})}) {
+    EXPECT_TRUE(gradix_test::same_array(gradient(fed_shape, &fed), want)) << fed(0) << ", " << fed(1);
+  }
+}
+
 // Hessian-vector products through the gradient operators: slicing and
 // gathering spread a gradient linearly, so their gradients have gradients.
 TEST(GradientFiniteDifferences, SecondOrderThroughSlicesAndGathers) {
@@ -268,6 +299,40 @@ TEST(GradientFiniteDifferences, SecondOrderThroughSlicesAndGathers) {
       {"diag of a square", {kV3}, [](const auto& x) { return ops::linear_algebra::diag(ar::mul(x[0], x[0])); }},
   };
   for (const Case& c : cases) gradix_test::check_second_order(c);
+}
+
+// Products over groups with zero factors, to the second order; and the
+// gradient operator of a product itself, whose own gradients are a product's
+// third derivatives. Products are polynomials, so the difference quotients
+// are exact up to rounding at the zeros too.
+TEST(GradientFiniteDifferences, ProductsOverZerosToHigherOrders) {
+  namespace la = ops::linear_algebra;
+  const auto prod = [](std::int32_t axis, bool keep) {
+    return [axis, keep](const auto& x) { return ops::reduction::reduce_prod(x[0], {axis}, keep); };
+  };
+  const auto exclusive_grad = [](const auto& x) {
+    return node(red::ExclusiveProdGrad(false), {x[0], constant(x[0], vec({1})), x[1]});
+  };
+  const Array weights = make({2, 3}, {1, -0.5, 0.25, 2, 0.75, 1.5});
+  const std::vector<Case> cases{
+      {"[2, 0, 3]", {vec({2, 0, 3})}, prod(0, false)},
+      {"one zero in a row", {make({2, 3}, {2, 0, 3, 1.5, -0.5, 2.5})}, prod(1, false)},
+      {"two zeros, kept axis", {make({2, 3}, {0, 2, 0, 1, 0, 3})}, prod(1, true)},
+      {"three zeros", {vec({0, 1.5, 0, 0, 2})}, prod(0, false)},
+      {"columns, kept axis", {make({3, 2}, {0, 1, 2, 0, 3, 4})}, prod(0, true)},
+      {"columns of a diag", {kV3}, [](const auto& x) {
+         return ops::reduction::reduce_prod(la::diag(x[0]), {0}, false);
+       }},
+      {"a difference with itself", {kV3}, [](const auto& x) {
+         return ops::reduction::reduce_prod(ar::add(ar::sub(x[0], x[0]), ar::mul(x[0], x[0])), {0}, false);
+       }},
+      {"the product's gradient operator", {make({2, 3}, {2, 0, 3, 0.5, 1.5, -1}), weights}, exclusive_grad},
+      {"the product's gradient operator, two zeros", {make({2, 3}, {0, 1.5, 0, 0.5, 0, -1}), weights}, exclusive_grad},
+  };
+  for (const Case& c : cases) {
+    gradix_test::check_first_order(c);
+    gradix_test::check_second_order(c);
+  }
 }
 
 }  // namespace

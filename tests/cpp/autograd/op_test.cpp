@@ -57,6 +57,7 @@ TEST(OpNames, TableOfEveryOperatorType) {
       {"ReduceProd", "gradix_autograd::tensor_ops::reduction_ops::ReduceProd"},
       {"ReduceGradCommon", "gradix_autograd::tensor_ops::reduction_ops::ReduceGradCommon"},
       {"ExclusiveProd", "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProd"},
+      {"ExclusiveProdGrad", "gradix_autograd::tensor_ops::reduction_ops::ExclusiveProdGrad"},
       {"Scalar", "gradix_autograd::tensor_ops::const_gen_ops::Scalar<f64>"},
       {"ConvertToTensor", "gradix_autograd::tensor_ops::const_gen_ops::ConvertToTensor<f64>"},
       {"Variable", "gradix_autograd::tensor_ops::basic_source_ops::Variable"},

@@ -8,8 +8,9 @@
 // indices, reshapes with an extent to infer, expand_dims and squeeze with
 // negative axes, transposes, matrix products of vectors and matrices with
 // either operand transposed, n-ary sums, maxima and minima, and diag.
-// Values stay away from zero and from each other, so no product has a zero
-// factor and no extremum a tie (those have rows of their own elsewhere).
+// Values stay away from zero and from each other, so no extremum has a tie
+// (those have rows of their own elsewhere) and a product's zero factors are
+// structural ones only (a diag's, or a − a).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -346,17 +347,35 @@ RandomCase random_case(std::uint32_t seed) {
   return r;
 }
 
+// Checks the graph of `seed`, with Hessian-vector products when
+// `second_order`, and returns the operators it drew; a failure names them.
+std::string check_graph(std::uint32_t seed, bool second_order) {
+  const RandomCase r = random_case(seed);
+  gradix_test::check_first_order(r.c);
+  if (second_order) gradix_test::check_second_order(r.c);
+  if (::testing::Test::HasFailure()) ADD_FAILURE() << r.c.label << " drew: " << *r.drawn;
+  return *r.drawn;
+}
+
 TEST(RandomGraphGradients, FirstOrderEverywhereSecondOrderOnAShare) {
   constexpr std::uint32_t kGraphs = 300;
   for (std::uint32_t seed = 1; seed <= kGraphs; ++seed) {
-    const RandomCase r = random_case(seed);
-    gradix_test::check_first_order(r.c);
-    if (seed % 4 == 0) gradix_test::check_second_order(r.c);
-    // Stops at the first graph that fails, naming its operators.
-    if (::testing::Test::HasFailure()) {
-      ADD_FAILURE() << r.c.label << " drew: " << *r.drawn;
-      return;
-    }
+    check_graph(seed, seed % 4 == 0);
+    // Stops at the first graph that fails.
+    if (::testing::Test::HasFailure()) return;
+  }
+}
+
+// Graphs whose products meet zeros that no draw of values avoids: the
+// off-diagonal entries of a diag, or a difference of a value with itself.
+// Both orders on each.
+TEST(RandomGraphGradients, ProductsOverStructuralZeros) {
+  const std::uint32_t seeds[] = {115,  186,  730,  1222, 1496, 1840, 1937, 2005, 2716, 3115, 3184,
+                                 3334, 3728, 3877, 3983, 4343, 4475, 6218, 6527, 6956, 7312, 7422};
+  for (const std::uint32_t seed : seeds) {
+    const std::string drawn = check_graph(seed, true);
+    EXPECT_NE(drawn.find("reduce2"), std::string::npos) << "graph " << seed << " draws no product: " << drawn;
+    if (::testing::Test::HasFailure()) return;
   }
 }
 

@@ -1,6 +1,7 @@
-// The Jacobi kernels at extreme but finite scales, against the unit-scale
-// result scaled by hand: s·A has the eigenvalues and singular values of A
-// times s, the same eigen- and singular vectors, and the same symmetry.
+// The Jacobi kernels and the QR factorisation at extreme but finite scales,
+// against the unit-scale result scaled by hand: s·A has the eigenvalues and
+// singular values of A times s, the same eigen- and singular vectors, and
+// the same symmetry.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -71,6 +72,40 @@ TEST(ExtremeScale, SvdJacobiMatchesTheScaledUnitResult) {
   // numpy.linalg.svd(1e80 * [[1, 2], [3, 4]]): the column norms came back instead.
   EXPECT_TRUE(relatively_near(bo::svd_jacobi_f64(1e80 * bases[0]).s, {5.464985704219043e80, 3.65966190626258e79},
                               1e-14));
+}
+
+// QR has no unit-scale result to compare with (s·A rounds), so its own
+// identities: Q orthogonal, Q·R = A relative to A's scale, R upper
+// triangular. Full rank: at 1e-170 and below, A once came back as R with
+// Q = I; at 1e160 and above, Q came back zero.
+TEST(ExtremeScale, QrIsOrthogonalAndReconstructs) {
+  const Matrix base = mat({{1, 2}, {3, 4}});
+  for (double s : {1e-200, 1e-170, 1e-160, 1.0, 1e160, 1e170, 1e200}) {
+    const Matrix a = s * base;
+    const bo::Qr f = bo::qr_gram_schmidt(a);
+    EXPECT_TRUE(near(product(transpose(f.q), f.q), identity(2), 1e-14)) << s;
+    EXPECT_TRUE(near((1.0 / s) * product(f.q, f.r), (1.0 / s) * a, 1e-14)) << s;
+    EXPECT_LE(std::fabs(f.r(1, 0)), 1e-14 * s) << s;
+  }
+}
+
+// A converged pair is skipped by 1e-15·√(α·β) ≥ |γ|, with √(α·β) formed as
+// such wherever α·β is neither 0 nor infinite, a subnormal product
+// included. Here α·β ≈ 9.8e-311 and 1e-15·√(α·β) ≥ |γ| > 1e-15·√α·√β: the
+// pair is left unrotated (√α·√β would turn it by 5e-15).
+TEST(ExtremeScale, SvdSkipTestAtASubnormalProductOfNorms) {
+  const double x = 3e-78;
+  const double y = 3.3000000000000006e-93;
+  const double z = 3.3e-78;
+  const double alpha = x * x;
+  const double beta = y * y + z * z;
+  const double gamma = x * y;
+  ASSERT_FALSE(std::isnormal(alpha * beta));
+  ASSERT_GE(1e-15 * std::sqrt(alpha * beta), gamma);
+  ASSERT_LT(1e-15 * (std::sqrt(alpha) * std::sqrt(beta)), gamma);
+  const bo::Svd svd = bo::svd_jacobi_f64(mat({{x, y}, {0, z}}));
+  EXPECT_TRUE(near(svd.vt, mat({{0, 1}, {1, 0}}), 0.0));
+  EXPECT_TRUE(relatively_near(svd.s, {std::sqrt(beta), x}, 0.0));
 }
 
 TEST(ExtremeScale, SymmetryTestIsScaleFree) {
