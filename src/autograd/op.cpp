@@ -9,8 +9,10 @@
 namespace gradix_autograd::op {
 
 const Array& shared_zero() {
-  static const Array zero = shape_helpers::make_scalar(0.0);
-  return zero;
+  // Never destroyed: a search may still be running on another thread while
+  // the process exits.
+  static const Array* const zero = new Array(shape_helpers::make_scalar(0.0));
+  return *zero;
 }
 
 error::OpError out_of_memory(std::string_view op_name) {

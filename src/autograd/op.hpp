@@ -80,7 +80,8 @@ class ComputeContext {
   const Array* passed_ = nullptr;
 };
 
-// The process-wide 0-d array holding 0.0; created on first use, never changed.
+// The process-wide 0-d array holding 0.0; created on first use, never changed
+// and never destroyed.
 const Array& shared_zero();
 
 using OpResult = kvel_support::Expected<kvel_support::Unit, error::OpError>;
@@ -150,8 +151,10 @@ class OpBox {
     using T = std::decay_t<O>;
     static_assert(std::is_base_of_v<Op, T>);
     if constexpr (kStatelessOp<T>) {
-      static const T instance{};
-      return OpBox(&instance, false);
+      // Never destroyed: a search may still be running on another thread
+      // while the process exits.
+      static const T* const instance = new T{};
+      return OpBox(instance, false);
     } else {
       return OpBox(new T(std::forward<O>(op)), true);
     }

@@ -46,8 +46,8 @@ class CancelToken {
 
 // The shared token that never stops anything: the default of every search step.
 inline const CancelToken& never() {
-  static const CancelToken token;
-  return token;
+  static const CancelToken* const token = new CancelToken;  // never destroyed, like every shared instance
+  return *token;
 }
 
 }  // namespace kvel_core::cancel

@@ -8,6 +8,7 @@
 #include "autograd/constructors.hpp"
 #include "autograd/evaluation.hpp"
 #include "core/out_of_memory.hpp"
+#include "support/fork_handlers.hpp"
 #include "support/panic.hpp"
 
 namespace kvel_core::forest {
@@ -32,7 +33,11 @@ FeedColumns FeedColumns::from_matrix(const xt::xtensor<double, 2>& x) {
 const std::string& col_placeholder_name(std::size_t j) {
   // A deque never moves its elements when it grows, so references handed out
   // stay valid; the cache lives until the process ends.
-  static std::mutex* const mutex = new std::mutex;
+  static std::mutex* const mutex = [] {
+    auto* m = new std::mutex;
+    kvel_support::hold_across_fork(*m);
+    return m;
+  }();
   static std::deque<std::string>* const names = new std::deque<std::string>;
   std::lock_guard<std::mutex> lock(*mutex);
   while (names->size() <= j) names->push_back("kvel_x" + std::to_string(names->size()));

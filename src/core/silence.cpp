@@ -7,6 +7,8 @@
 #include <iostream>
 #include <mutex>
 
+#include "support/fork_handlers.hpp"
+
 namespace kvel_core::silence {
 
 namespace {
@@ -15,12 +17,33 @@ struct Redirection {
   std::mutex mutex;
   int active_guards = 0;
   int saved = -1;  // the duplicate of descriptor 1 taken by the first guard
+  // Guards of an earlier generation belong to threads a fork left behind.
+  unsigned long generation = 0;
 };
+
+void restore_in_child();
 
 Redirection& redirection() {
   // Never destroyed: a guard may be released during process exit.
-  static Redirection* const state = new Redirection;
+  static Redirection* const state = [] {
+    auto* r = new Redirection;
+    kvel_support::hold_across_fork(r->mutex, restore_in_child);
+    return r;
+  }();
   return *state;
+}
+
+// A forked child keeps none of its parent's other threads, so none of the
+// guards they held: descriptor 1 goes back to what it was before them.
+void restore_in_child() {
+  Redirection& r = redirection();
+  if (r.active_guards > 0) {
+    ::dup2(r.saved, 1);
+    ::close(r.saved);
+  }
+  r.active_guards = 0;
+  r.saved = -1;
+  ++r.generation;
 }
 
 void flush_stdout() {
@@ -51,13 +74,14 @@ std::optional<SilenceStdout> SilenceStdout::create() {
     r.saved = saved;
   }
   ++r.active_guards;
-  return SilenceStdout();
+  return SilenceStdout(r.generation);
 }
 
 SilenceStdout::~SilenceStdout() {
   if (!active_) return;
   Redirection& r = redirection();
   const std::lock_guard<std::mutex> lock(r.mutex);
+  if (generation_ != r.generation) return;  // made before a fork, in the parent
   if (--r.active_guards > 0) return;
   flush_stdout();
   ::dup2(r.saved, 1);

@@ -1,5 +1,7 @@
 // class Discoverer: the search configuration and `fit`.
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <new>
 #include <optional>
@@ -91,16 +93,19 @@ PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
   const bool interruptible = can_handle_signals();
   {
     UnlockedInterpreter unlocked;
-    using kvel_core::cancel::CancelToken;
-    const CancelToken cancel(interruptible ? CancelToken::Hook([&] { return unlocked.signal_raised(); })
-                                           : CancelToken::Hook());
     try {
+      using kvel_core::cancel::CancelToken;
+      const CancelToken cancel(interruptible ? CancelToken::Hook([&] { return unlocked.signal_raised(); })
+                                             : CancelToken::Hook());
       result.emplace(run_search(config, x, y, cancel));
+    } catch (const abi::__forced_unwind&) {
+      throw;  // the thread is being ended: let it go
     } catch (const kvel_core::cancel::Cancelled&) {
       interrupted = true;  // a signal handler raised; its exception is set
     } catch (...) {
       error = std::current_exception();  // translated once the lock is held again
     }
+    unlocked.relock();
   }
   if (interrupted) {
     if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);

@@ -12,13 +12,26 @@ namespace kvel_module {
 // thread of the main interpreter. Only there can a search be interrupted.
 bool can_handle_signals();
 
-// Releases the interpreter lock for its lifetime.
+// Releases the interpreter lock until relock().
+//
+// While the interpreter finalizes, a thread that takes the lock back does
+// not return: Python ends it (pthread_exit, a forced unwind through its
+// frames), and an unwind that meets a noexcept frame aborts the process. So
+// the lock is taken back by an explicit call in ordinary code; the
+// destructor, not noexcept, does it only if relock() was never reached.
 class UnlockedInterpreter {
  public:
   UnlockedInterpreter() : saved_(PyEval_SaveThread()) {}
-  ~UnlockedInterpreter() { PyEval_RestoreThread(saved_); }
+  ~UnlockedInterpreter() noexcept(false) { relock(); }
   UnlockedInterpreter(const UnlockedInterpreter&) = delete;
   UnlockedInterpreter& operator=(const UnlockedInterpreter&) = delete;
+
+  void relock() {
+    if (saved_ == nullptr) return;
+    PyThreadState* const saved = saved_;
+    saved_ = nullptr;
+    PyEval_RestoreThread(saved);
+  }
 
   // At most every few tens of milliseconds, takes the lock back for a moment
   // and runs the pending signal handlers; true when one raised (its exception

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -80,6 +82,53 @@ TEST(SilenceStdout, OverlappingGuardsRestoreTheOriginal) {
   b.join();
   EXPECT_EQ(while_b_alone, dev_null());
   EXPECT_EQ(stdout_file(), before);
+}
+
+// A child forked while other threads make, hold and release guards starts
+// with descriptor 1 as it was before them, and makes guards of its own; the
+// parent's guards still restore the parent's descriptor.
+TEST(SilenceStdout, AForkedChildStartsUnsilencedWithAFreeLock) {
+  const FileId before = stdout_file();
+  std::atomic<bool> stop{false};
+  std::atomic<bool> holding{false};
+  std::thread holder([&] {
+    const auto guard = SilenceStdout::create();
+    holding = true;
+    while (!stop) std::this_thread::yield();
+  });
+  std::thread churn([&] {
+    while (!stop) SilenceStdout::create().reset();
+  });
+  // Stops and joins the threads however the loop below ends.
+  struct Joiner {
+    std::atomic<bool>& stop;
+    std::thread& a;
+    std::thread& b;
+    ~Joiner() {
+      stop = true;
+      a.join();
+      b.join();
+    }
+  } joiner{stop, holder, churn};
+  while (!holding) std::this_thread::yield();
+  for (int i = 0; i < 200; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::alarm(10);  // a child stuck on an inherited lock dies of SIGALRM
+      int code = stdout_file() == before ? 0 : 1;
+      {
+        const auto guard = SilenceStdout::create();
+        if (!guard || !(stdout_file() == dev_null())) code = 2;
+      }
+      if (!(stdout_file() == before)) code = 3;
+      ::_exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "child " << i << " ended by signal " << WTERMSIG(status);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "child " << i;
+  }
 }
 
 }  // namespace
