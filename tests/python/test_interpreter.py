@@ -2,6 +2,8 @@
 NumPy that cannot be imported, inputs that do not fit in memory. Each case
 runs in its own interpreter and must also shut down cleanly."""
 
+import sys
+
 import pytest
 
 from subprocess_util import run_python
@@ -47,24 +49,85 @@ print("ok")
     )
 
 
-def test_sub_interpreter_import_leaves_the_main_module_intact():
+# Sub-interpreters through the interpreter's private module, which changed
+# with each version: run(code, isolated) runs `code` in a new interpreter and
+# returns the text of the exception it raised, or None. Before 3.12 every
+# sub-interpreter shares the main interpreter's lock.
+SUB_INTERPRETERS = """
+import sys
+if sys.version_info >= (3, 13):
+    import _interpreters as interpreters
+else:
+    import _xxsubinterpreters as interpreters
+
+def run(code, isolated):
+    if sys.version_info >= (3, 13):
+        i = interpreters.create("isolated" if isolated else "legacy")
+    elif sys.version_info >= (3, 12):
+        i = interpreters.create(isolated=isolated)
+    else:
+        assert not isolated, "no isolated interpreters before 3.12"
+        i = interpreters.create()
+    try:
+        failure = interpreters.run_string(i, code)
+        if failure is not None:
+            failure = failure.formatted
+    except Exception as e:
+        failure = str(e)
+    interpreters.destroy(i)
+    return failure
+"""
+
+# kvel imports and fits in a sub-interpreter. NumPy 2 loads in one
+# interpreter per process only; where it cannot be imported, a fit says so
+# with an ImportError.
+FIT_INSIDE = """
+import kvel
+d = kvel.Discoverer(max_epochs=2, max_depth=1)
+try:
+    import numpy as np
+except ImportError:
+    try:
+        d.fit(None, None)
+    except ImportError:
+        pass
+    else:
+        raise AssertionError("a fit without NumPy raised no ImportError")
+else:
+    x = np.linspace(0.5, 3.0, 20).reshape(-1, 1)
+    r = d.fit(x, np.exp(x[:, 0]))
+    assert isinstance(r, kvel.DiscoveryResult) and r.best().pretty == "eml(x0, 1)"
+"""
+
+
+def test_a_legacy_sub_interpreter_imports_kvel_and_fits():
     check(
         DATA
-        + """
-try:
-    import _xxsubinterpreters as interpreters
-except ImportError:
-    import _interpreters as interpreters
+        + SUB_INTERPRETERS
+        + f"""
 import kvel
 for _ in range(2):
-    i = interpreters.create()
-    try:
-        interpreters.run_string(i, "import kvel\\nkvel.Discoverer(max_epochs=1)")
-    except Exception as e:  # an isolated interpreter may refuse an extension
-        print("sub-interpreter:", type(e).__name__)
-    interpreters.destroy(i)
+    failure = run({FIT_INSIDE!r}, isolated=False)
+    assert failure is None, failure
 r = kvel.Discoverer(max_epochs=2, max_depth=1).fit(x, y)
 assert isinstance(r, kvel.DiscoveryResult) and isinstance(r.best(), kvel.Solution)
+print("ok")
+"""
+    )
+
+
+@pytest.mark.skipif(sys.version_info < (3, 12), reason="isolated sub-interpreters arrived in Python 3.12")
+def test_an_isolated_sub_interpreter_gets_a_clear_import_error():
+    check(
+        DATA
+        + SUB_INTERPRETERS
+        + """
+import kvel
+failure = run("import kvel", isolated=True)
+assert failure is not None and "ImportError" in failure, failure
+assert "kvel does not support loading in subinterpreters" in failure, failure
+r = kvel.Discoverer(max_epochs=2, max_depth=1).fit(x, y)
+assert r.best().pretty == "eml(x0, 1)"
 print("ok")
 """
     )

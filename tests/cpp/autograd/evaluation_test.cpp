@@ -7,6 +7,7 @@
 #include "autograd/tensor_ops/binary_ops.hpp"
 #include "autograd/tensor_ops/const_gen_ops.hpp"
 #include "autograd/tensor_ops/math_ops.hpp"
+#include "eval_results.hpp"
 #include "op_test_util.hpp"
 
 namespace {
@@ -21,6 +22,7 @@ using gradix_autograd::graph::Context;
 using gradix_autograd::graph::Graph;
 using gradix_autograd::tensor::Tensor;
 using gradix_autograd::tensor::TensorBuilder;
+using gradix_test::expect_same_results;
 using gradix_test::same_array;
 using gradix_test::scalar;
 using gradix_test::vec;
@@ -216,18 +218,6 @@ TEST(FixedInputs, AreTheLargestPartsNoVariableReaches) {
               (std::vector<gradix_autograd::tensor::TensorId>{data_part.id(), also_fixed.id(), x.id()}));
     EXPECT_EQ(calls, 0);
   });
-}
-
-void expect_same_results(const std::vector<EvalResult>& got, const std::vector<EvalResult>& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    ASSERT_EQ(got[i].has_value(), want[i].has_value()) << i;
-    if (got[i]) {
-      EXPECT_TRUE(same_array(*got[i], *want[i])) << i;
-    } else {
-      EXPECT_EQ(failure(got[i]), failure(want[i])) << i;
-    }
-  }
 }
 
 TEST(RepeatedEvaluation, GivesWhatAFreshEvaluatorGivesAsVariablesChange) {

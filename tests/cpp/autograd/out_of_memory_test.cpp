@@ -12,7 +12,7 @@
 #include "autograd/optimizers/adam.hpp"
 #include "autograd/tensor_ops/reduction_constructors.hpp"
 #include "helpers/allocation_faults.hpp"
-#include "op_test_util.hpp"
+#include "eval_results.hpp"
 
 namespace {
 
@@ -27,25 +27,12 @@ using gradix_autograd::evaluation::RepeatedEvaluation;
 using gradix_autograd::graph::Context;
 using gradix_autograd::tensor::Tensor;
 using gradix_autograd::variable::VariableEnvironment;
-using gradix_test::same_array;
+using gradix_test::expect_same_results;
 
 Array ramp(std::size_t n, double step) {
   Array a(ArrayShape{n});
   for (std::size_t i = 0; i < n; ++i) a(i) = step * static_cast<double>(i);
   return a;
-}
-
-// Equal values, or equal failures.
-void expect_same_results(const std::vector<EvalResult>& got, const std::vector<EvalResult>& want) {
-  ASSERT_EQ(got.size(), want.size());
-  for (std::size_t i = 0; i < got.size(); ++i) {
-    ASSERT_EQ(got[i].has_value(), want[i].has_value()) << i;
-    if (got[i]) {
-      EXPECT_TRUE(same_array(*got[i], *want[i])) << i;
-    } else {
-      EXPECT_EQ(got[i].error().debug(), want[i].error().debug()) << i;
-    }
-  }
 }
 
 TEST(OutOfMemory, ARecycledArrayIsResizedWholeOrNotAtAll) {
