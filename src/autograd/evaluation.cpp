@@ -91,7 +91,6 @@ class InputGather {
 // so a run without one pays nothing for it.
 class OutOfMemoryMarks {
  public:
-  void clear() noexcept { marks_.clear(); }
   void mark(TensorId id, std::size_t num_nodes) {
     if (marks_.empty()) marks_.assign(num_nodes, false);
     marks_[id] = true;

@@ -148,10 +148,8 @@ std::vector<fs::path> cgroup_chain(const fs::path& root, Hierarchy hierarchy) {
   return {};
 }
 
-void keep_smaller(std::optional<double>& best, double value) {
-  if (!best || value < *best) best = value;
-}
-void keep_smaller(std::optional<std::uint64_t>& best, std::uint64_t value) {
+template <class T>
+void keep_smaller(std::optional<T>& best, T value) {
   if (!best || value < *best) best = value;
 }
 
@@ -239,12 +237,10 @@ std::optional<std::uint64_t> memory_available(const fs::path& root, std::optiona
 }
 
 std::size_t cpus_within(std::size_t affinity, std::optional<double> quota) {
-  std::size_t cpus = std::max<std::size_t>(affinity, 1);
-  if (quota && *quota > 0) {
-    const double rounded = std::ceil(*quota);
-    if (rounded < static_cast<double>(cpus)) cpus = static_cast<std::size_t>(rounded);
-  }
-  return std::max<std::size_t>(cpus, 1);
+  const std::size_t cpus = std::max<std::size_t>(affinity, 1);
+  // A positive quota rounds up to at least one CPU.
+  if (!quota || !(*quota > 0) || std::ceil(*quota) >= static_cast<double>(cpus)) return cpus;
+  return static_cast<std::size_t>(std::ceil(*quota));
 }
 
 std::size_t available_cpus() {

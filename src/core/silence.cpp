@@ -33,16 +33,19 @@ Redirection& redirection() {
   return *state;
 }
 
+// Descriptor 1 back to what the first guard saved.
+void put_back(Redirection& r) {
+  ::dup2(r.saved, 1);
+  ::close(r.saved);
+  r.saved = -1;
+}
+
 // A forked child keeps none of its parent's other threads, so none of the
 // guards they held: descriptor 1 goes back to what it was before them.
 void restore_in_child() {
   Redirection& r = redirection();
-  if (r.active_guards > 0) {
-    ::dup2(r.saved, 1);
-    ::close(r.saved);
-  }
+  if (r.active_guards > 0) put_back(r);
   r.active_guards = 0;
-  r.saved = -1;
   ++r.generation;
 }
 
@@ -84,9 +87,7 @@ SilenceStdout::~SilenceStdout() {
   if (generation_ != r.generation) return;  // made before a fork, in the parent
   if (--r.active_guards > 0) return;
   flush_stdout();
-  ::dup2(r.saved, 1);
-  ::close(r.saved);
-  r.saved = -1;
+  put_back(r);
 }
 
 }  // namespace kvel_core::silence
