@@ -1,6 +1,7 @@
 # System libraries (Debian packages libxtensor-dev, libopenblas-serial-dev).
 find_package(xtl REQUIRED)
 find_package(xtensor REQUIRED)
+find_package(Threads REQUIRED)
 
 # The single-threaded OpenBLAS: the engine's matrix products are small, and
 # the threaded build starts a pool of threads when it is loaded, in a process

@@ -1,10 +1,59 @@
 #include "autograd/buffer_pool.hpp"
 
-#include <vector>
+#include <memory>
+#include <new>
+#include <utility>
 
 namespace gradix_autograd::buffer_pool {
 
 namespace {
+
+// A stack whose own storage comes from nothrow allocations: keeping a block
+// is optional, so running short of memory for the bookkeeping only means that
+// the block is freed instead (and never ends a computation). T must move
+// without throwing.
+template <class T>
+class NoThrowStack {
+ public:
+  NoThrowStack() = default;
+  NoThrowStack(NoThrowStack&& other) noexcept
+      : items_(std::exchange(other.items_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  NoThrowStack& operator=(NoThrowStack&&) = delete;
+  ~NoThrowStack() {
+    std::destroy_n(items_, size_);
+    ::operator delete(items_, std::nothrow);
+  }
+
+  // False when there was no room and no memory for more.
+  bool push(T&& item) noexcept {
+    if (size_ == capacity_) {
+      const std::size_t grown = capacity_ == 0 ? 4 : 2 * capacity_;
+      T* items = static_cast<T*>(::operator new(grown * sizeof(T), std::nothrow));
+      if (items == nullptr) return false;
+      std::uninitialized_move_n(items_, size_, items);
+      std::destroy_n(items_, size_);
+      ::operator delete(items_, std::nothrow);
+      items_ = items;
+      capacity_ = grown;
+    }
+    new (items_ + size_) T(std::move(item));
+    ++size_;
+    return true;
+  }
+  void pop() noexcept { std::destroy_at(items_ + --size_); }
+
+  bool empty() const noexcept { return size_ == 0; }
+  T& back() noexcept { return items_[size_ - 1]; }
+  T* begin() noexcept { return items_; }
+  T* end() noexcept { return items_ + size_; }
+
+ private:
+  T* items_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // Kept blocks by size. A fit uses a handful of distinct sizes, so a short
 // list searched from the front beats any map.
@@ -23,7 +72,7 @@ class Pool {
       if (bin.bytes != bytes) continue;
       if (bin.blocks.empty()) return nullptr;
       void* block = bin.blocks.back();
-      bin.blocks.pop_back();
+      bin.blocks.pop();
       return block;
     }
     return nullptr;
@@ -31,27 +80,21 @@ class Pool {
 
   // False when the block could not be kept (no memory for the list).
   bool keep(void* block, std::size_t bytes) noexcept {
-    try {
-      for (Bin& bin : bins_) {
-        if (bin.bytes == bytes) {
-          bin.blocks.push_back(block);
-          return true;
-        }
-      }
-      bins_.push_back(Bin{bytes, {}});
-      bins_.back().blocks.push_back(block);
-      return true;
-    } catch (...) {
-      return false;
-    }
+    for (Bin& bin : bins_)
+      if (bin.bytes == bytes) return bin.blocks.push(std::move(block));
+    Bin bin{bytes, {}};
+    if (!bin.blocks.push(std::move(block))) return false;
+    if (bins_.push(std::move(bin))) return true;
+    bin.blocks.pop();  // the caller frees the block
+    return false;
   }
 
  private:
   struct Bin {
     std::size_t bytes;
-    std::vector<void*> blocks;
+    NoThrowStack<void*> blocks;
   };
-  std::vector<Bin> bins_;
+  NoThrowStack<Bin> bins_;
 };
 
 struct ThreadState {

@@ -82,7 +82,8 @@ kvel_support::Expected<pareto::ParetoFront, error::KvelError> Discoverer::fit(co
   const std::size_t rows = data.y.size();
   const std::size_t threads =
       refine_threads != 0 ? refine_threads
-                          : fits_at_once(machine::available_cpus(), machine::available_memory(), rows);
+                          : fits_at_once(machine::available_cpus(), machine::available_memory(), rows,
+                                         machine::thread_reservation());
   const gradix_autograd::Array target = data.y;
   refine_candidates(score_order, topologies, fit::FitData{columns, target, data.y}, *this, candidates, cancel,
                     threads);

@@ -1,5 +1,6 @@
 #include "core/machine.hpp"
 
+#include <pthread.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -180,16 +181,40 @@ std::optional<std::uint64_t> address_space_held(const fs::path& root) {
   return *pages * static_cast<std::uint64_t>(page_size);
 }
 
-// Memory left below one cgroup's limit: the limit less the current use.
+// The value of `key` in a memory.stat file ("key value" lines).
+std::optional<std::uint64_t> stat_value(const std::optional<std::string>& stat, std::string_view key) {
+  if (!stat) return std::nullopt;
+  for (const std::string_view line : lines(*stat)) {
+    const std::size_t blank = line.find(' ');
+    if (blank != std::string_view::npos && line.substr(0, blank) == key)
+      return parse_number<std::uint64_t>(line.substr(blank + 1));
+  }
+  return std::nullopt;
+}
+
+// Memory left below one cgroup's limit: the limit less the cgroup's working
+// set, which is its use less the inactive file pages (`reclaimable`, read
+// from memory.stat): page cache that the kernel drops before it fails an
+// allocation, as container tooling counts a working set.
 std::optional<std::uint64_t> left_below(const std::optional<std::string>& limit_text,
-                                        const std::optional<std::string>& usage_text) {
+                                        const std::optional<std::string>& usage_text,
+                                        std::optional<std::uint64_t> reclaimable) {
   if (!limit_text || trim(*limit_text) == "max") return std::nullopt;
   const std::optional<std::uint64_t> limit = parse_number<std::uint64_t>(*limit_text);
   if (!limit || *limit >= kNoMemoryLimit) return std::nullopt;
   const std::optional<std::uint64_t> usage = usage_text ? parse_number<std::uint64_t>(*usage_text) : std::nullopt;
-  const std::uint64_t used = usage.value_or(0);
+  std::uint64_t used = usage.value_or(0);
+  used -= std::min(used, reclaimable.value_or(0));
   return used < *limit ? *limit - used : 0;
 }
+
+// The address space that glibc takes to make the malloc arena of a thread
+// other than the first: an arena spans twice the largest mmap threshold (64
+// MiB on 64-bit systems), and to find one aligned to its size glibc maps
+// twice that and gives the excess back. Short of it, the thread gets no
+// arena and maps every allocation apart, which works but is slow.
+constexpr std::uint64_t kArenaSpan = 2 * (std::uint64_t{4} << 20) * sizeof(long);
+constexpr std::uint64_t kArenaReservation = 2 * kArenaSpan;
 
 }  // namespace
 
@@ -217,23 +242,25 @@ std::optional<double> cpu_quota(const fs::path& root) {
   return cpus;
 }
 
-std::optional<std::uint64_t> memory_available(const fs::path& root, std::optional<std::uint64_t> address_space_limit) {
-  std::optional<std::uint64_t> bytes;
+MemoryRoom memory_available(const fs::path& root, std::optional<std::uint64_t> address_space_limit) {
+  MemoryRoom room;
   for (const fs::path& dir : cgroup_chain(root, Hierarchy{})) {
-    if (const auto left = left_below(read_text(dir / "memory.max"), read_text(dir / "memory.current")))
-      keep_smaller(bytes, *left);
+    if (const auto left = left_below(read_text(dir / "memory.max"), read_text(dir / "memory.current"),
+                                     stat_value(read_text(dir / "memory.stat"), "inactive_file")))
+      keep_smaller(room.committed, *left);
   }
   for (const fs::path& dir : cgroup_chain(root, Hierarchy{"memory"})) {
     if (const auto left =
-            left_below(read_text(dir / "memory.limit_in_bytes"), read_text(dir / "memory.usage_in_bytes")))
-      keep_smaller(bytes, *left);
+            left_below(read_text(dir / "memory.limit_in_bytes"), read_text(dir / "memory.usage_in_bytes"),
+                       stat_value(read_text(dir / "memory.stat"), "total_inactive_file")))
+      keep_smaller(room.committed, *left);
   }
-  if (const auto available = mem_available(root)) keep_smaller(bytes, *available);
+  if (const auto available = mem_available(root)) keep_smaller(room.committed, *available);
   if (address_space_limit) {
     if (const auto held = address_space_held(root))
-      keep_smaller(bytes, *held < *address_space_limit ? *address_space_limit - *held : 0);
+      room.address_space = *held < *address_space_limit ? *address_space_limit - *held : 0;
   }
-  return bytes;
+  return room;
 }
 
 std::size_t cpus_within(std::size_t affinity, std::optional<double> quota) {
@@ -251,11 +278,23 @@ std::size_t available_cpus() {
   return cpus_within(affinity, cpu_quota("/"));
 }
 
-std::optional<std::uint64_t> available_memory() {
+MemoryRoom available_memory() {
   rlimit limit{};
   std::optional<std::uint64_t> address_space;
   if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) address_space = limit.rlim_cur;
   return memory_available("/", address_space);
+}
+
+std::uint64_t thread_reservation() {
+  std::size_t stack = 0;
+  std::size_t guard = 0;
+  pthread_attr_t attr;
+  if (::pthread_getattr_default_np(&attr) == 0) {
+    ::pthread_attr_getstacksize(&attr, &stack);
+    ::pthread_attr_getguardsize(&attr, &guard);
+    ::pthread_attr_destroy(&attr);
+  }
+  return std::uint64_t{stack} + guard + kArenaReservation;
 }
 
 }  // namespace kvel_core::machine

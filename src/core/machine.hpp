@@ -17,11 +17,23 @@ namespace kvel_core::machine {
 // by its cgroup's CPU quota rounded up; at least 1.
 std::size_t available_cpus();
 
-// Bytes this process may still allocate before running short: MemAvailable,
-// further limited by its cgroup's memory limit less the cgroup's current
-// use, and by its address-space limit (RLIMIT_AS) less the address space it
-// already holds. Nothing when none of them can be read.
-std::optional<std::uint64_t> available_memory();
+// What this process may still use of memory, as two bounds that run out in
+// different ways.
+struct MemoryRoom {
+  // Bytes it may still fill: MemAvailable, further limited by its cgroup's
+  // memory limit less the cgroup's working set (its use without the page
+  // cache that the kernel reclaims before an allocation fails).
+  std::optional<std::uint64_t> committed;
+  // Address space left below its address-space limit (RLIMIT_AS): there,
+  // memory that is reserved and never touched counts too.
+  std::optional<std::uint64_t> address_space;
+};
+MemoryRoom available_memory();
+
+// The address space that one more thread takes: its stack (the default
+// thread stack size and its guard) and what glibc maps to make the thread
+// a malloc arena of its own.
+std::uint64_t thread_reservation();
 
 // The readings above, with `root` standing for "/" (tests point it at a
 // folder of sample files).
@@ -29,11 +41,11 @@ std::optional<std::uint64_t> available_memory();
 // The CPU quota in CPUs (quota / period, the smallest along the cgroup's
 // ancestry); nothing when no quota is set.
 std::optional<double> cpu_quota(const std::filesystem::path& root);
-// Memory left below the cgroup's limits (the smallest along its ancestry),
-// MemAvailable, and `address_space_limit` less the process's size (from
-// /proc/self/statm), whichever is smallest; nothing when none is known.
-std::optional<std::uint64_t> memory_available(const std::filesystem::path& root,
-                                              std::optional<std::uint64_t> address_space_limit = std::nullopt);
+// Memory left below the cgroup's limits (the smallest along its ancestry)
+// and MemAvailable, whichever is smaller; and `address_space_limit` less the
+// process's size (from /proc/self/statm). Each is nothing when unknown.
+MemoryRoom memory_available(const std::filesystem::path& root,
+                            std::optional<std::uint64_t> address_space_limit = std::nullopt);
 
 // `affinity` CPUs limited by `quota` CPUs, rounded up; at least 1.
 std::size_t cpus_within(std::size_t affinity, std::optional<double> quota);

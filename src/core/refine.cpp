@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 #include <optional>
 #include <string>
@@ -61,9 +62,15 @@ std::uint64_t fit_working_set(std::size_t rows) {
   return kFitFixedBytes + kFitBytesPerRow * static_cast<std::uint64_t>(rows);
 }
 
-std::size_t fits_at_once(std::size_t cpus, std::optional<std::uint64_t> memory, std::size_t rows) {
+std::size_t fits_at_once(std::size_t cpus, const machine::MemoryRoom& room, std::size_t rows,
+                         std::uint64_t thread_reservation) {
   std::size_t fits = std::max<std::size_t>(cpus, 1);
-  if (memory) fits = std::min<std::uint64_t>(fits, *memory / 2 / fit_working_set(rows));
+  const std::uint64_t each = fit_working_set(rows);
+  if (room.committed) fits = std::min<std::uint64_t>(fits, *room.committed / 2 / each);
+  // t fits take t working sets and t - 1 thread reservations:
+  // 2·t·each + (t − 1)·reservation ≤ room.
+  if (room.address_space)
+    fits = std::min<std::uint64_t>(fits, (*room.address_space + thread_reservation) / (2 * each + thread_reservation));
   return std::max<std::size_t>(fits, 1);
 }
 
@@ -111,7 +118,13 @@ std::size_t refine_candidates(std::span<const std::pair<double, std::size_t>> sc
   std::vector<std::optional<Solution>> refined(to_fit.size());
   worker_pool::run_jobs(
       to_fit.size(), threads, cancel,
-      [&](std::size_t i) { refined[i] = refine_one(to_fit[i], data, config, cancel); }, job_order);
+      [&](std::size_t i) {
+        std::optional<Solution> result = refine_one(to_fit[i], data, config, cancel);
+        // Made anew over the slot, never assigned to it: in a forked child a
+        // job runs again over what a vanished thread may have half written.
+        new (&refined[i]) std::optional<Solution>(std::move(result));
+      },
+      job_order);
   for (std::optional<Solution>& solution : refined)
     if (solution) candidates.push_back(std::move(*solution));
   return to_fit.size();

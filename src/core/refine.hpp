@@ -13,6 +13,7 @@
 #include "core/cancel.hpp"
 #include "core/discoverer.hpp"
 #include "core/fit.hpp"
+#include "core/machine.hpp"
 #include "core/solution.hpp"
 #include "expression/tree.hpp"
 
@@ -28,9 +29,13 @@ inline constexpr std::size_t kMaxRefinedConsts = 6;
 // reads the search's columns in place).
 std::uint64_t fit_working_set(std::size_t rows);
 
-// How many fits a search runs side by side: one per CPU, and no more than
-// half of `memory` (the bytes available, when known) holds; at least 1.
-std::size_t fits_at_once(std::size_t cpus, std::optional<std::uint64_t> memory, std::size_t rows);
+// How many fits a search runs side by side: one per CPU, no more than half
+// of the memory the process may still fill holds, and, under an
+// address-space limit, no more than half of the address space left holds
+// once every thread but the calling one is charged `thread_reservation` (a
+// thread's stack and arena, machine::thread_reservation()); at least 1.
+std::size_t fits_at_once(std::size_t cpus, const machine::MemoryRoom& room, std::size_t rows,
+                         std::uint64_t thread_reservation);
 
 // A deep copy in which every One leaf is a Const leaf of value 1.0.
 tamrix::tree::NodePtr constantize(const tamrix::tree::EmlNode& node);

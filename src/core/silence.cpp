@@ -61,9 +61,12 @@ std::optional<SilenceStdout> SilenceStdout::create() {
   const std::lock_guard<std::mutex> lock(r.mutex);
   if (r.active_guards == 0) {
     flush_stdout();
-    const int saved = ::dup(1);
+    // Neither descriptor may outlive an exec: a process started meanwhile
+    // would hold the real standard output open through a descriptor it
+    // never asked for. Descriptor 1 itself is inherited as /dev/null.
+    const int saved = ::fcntl(1, F_DUPFD_CLOEXEC, 0);
     if (saved < 0) return std::nullopt;
-    const int null_fd = ::open("/dev/null", O_WRONLY);
+    const int null_fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null_fd < 0) {
       ::close(saved);
       return std::nullopt;

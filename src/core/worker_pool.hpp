@@ -22,6 +22,12 @@ namespace kvel_core::worker_pool {
 // for every thread count: Cancelled once the token has stopped, whatever
 // else failed; otherwise the exception of the lowest failing job index (a
 // job above a failed one is not started, one below still runs).
+//
+// Should the process fork while the jobs run (the token's hook may run
+// anything, a fork among it), the child goes on alone: the jobs that the
+// parent's other threads had taken and not finished run again on its one
+// thread, so the child gets the same results. A job that may run twice
+// writes its result without reading what an earlier run left there.
 void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken& cancel,
               const std::function<void(std::size_t)>& job, std::span<const std::size_t> order = {});
 

@@ -4,6 +4,12 @@ their standard output. Each case runs in a fresh interpreter with a
 deadline. The parent reports on standard error: while its threads fit,
 what it writes to descriptor 1 is discarded."""
 
+import os
+import subprocess
+import sys
+import textwrap
+import time
+
 import pytest
 
 from subprocess_util import run_python
@@ -114,3 +120,88 @@ if __name__ == "__main__":
     )
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stderr.strip() == "ok", done.stderr
+
+
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="fits run on one thread with one CPU")
+@pytest.mark.parametrize("delay", [0.3, 0.6, 0.9])
+def test_a_child_forked_by_a_signal_handler_during_a_fit_finishes_it(delay):
+    # The handler runs on the fitting thread between steps, while refinement
+    # fits on two threads; the child continues the search without the other.
+    done = run_python(
+        f"""
+import os
+import signal
+import sys
+import numpy as np
+import kvel
+
+x = np.linspace(0.5, 3.0, 3000).reshape(-1, 1)
+y = np.exp(x[:, 0]) + 2.0
+read_end, write_end = os.pipe()
+forked = []
+
+
+def fork_once(signum, frame):
+    if not forked:
+        forked.append(os.fork())
+        if forked[0] == 0:
+            signal.alarm(60)  # a child that waits for threads it lacks dies of SIGALRM
+
+
+signal.signal(signal.SIGALRM, fork_once)
+signal.setitimer(signal.ITIMER_REAL, {delay})
+front = kvel.Discoverer(max_epochs=1000, max_depth=2).fit(x, y)
+text = "\\n".join(f"{{s.pretty}} {{s.mse!r}}" for s in front.top(len(front))).encode()
+if forked[0] == 0:
+    os.write(write_end, text)
+    os._exit(0)
+os.close(write_end)
+from_child = b""
+while chunk := os.read(read_end, 65536):
+    from_child += chunk
+_, status = os.waitpid(forked[0], 0)
+assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, status
+assert from_child == text, (from_child, text)
+print("ok", file=sys.stderr)
+""",
+        timeout=120,
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stderr.strip() == "ok", done.stderr
+
+
+def test_programs_started_during_a_fit_do_not_hold_the_real_stdout():
+    # A server whose standard output is a pipe starts a helper in the
+    # background while another thread fits; its reader must see the end of
+    # the pipe when the server exits, not when the helper does.
+    server = textwrap.dedent(
+        """
+        import os
+        import sys
+        import threading
+        import time
+        import numpy as np
+        import kvel
+
+        x = np.linspace(0.5, 3.0, 2000).reshape(-1, 1)
+        y = np.exp(x[:, 0]) + 2.0
+        d = kvel.Discoverer(max_epochs=400, max_depth=2)
+        threading.Thread(target=lambda: [d.fit(x, y) for _ in iter(int, 1)], daemon=True).start()
+        deadline = time.monotonic() + 60
+        while os.readlink("/proc/self/fd/1") != "/dev/null":  # constants being fitted
+            assert time.monotonic() < deadline
+            time.sleep(0.001)
+        os.system("sleep 4 >/dev/null 2>&1 </dev/null &")
+        os._exit(0)
+        """
+    )
+    process = subprocess.Popen([sys.executable, "-c", server], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        process.wait(timeout=60)
+        exited = time.monotonic()
+        process.stdout.read()
+        eof_after = time.monotonic() - exited
+    finally:
+        process.kill()
+    assert process.returncode == 0, process.stderr.read()
+    assert eof_after < 1.0, f"end of file {eof_after:.1f} s after the server exited"

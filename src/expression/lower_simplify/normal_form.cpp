@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 
 #include "expression/lower/eval.hpp"
 #include "expression/lower/siphash.hpp"
@@ -115,20 +114,15 @@ LoweredOp substitute_atoms(const LoweredOp& e, std::size_t n, const AtomList& at
 }
 
 LoweredOp canonicalize_poly(const LoweredOp& op) {
-  // The rewrite is optional: when memory runs out, the expression stays.
-  try {
-    const std::size_t n = count_vars(op);
-    AtomList atoms;
-    const LoweredOp e = extract_atoms(op, n, atoms);
-    const auto p = MultiPoly::from_lowered(e, n + atoms.size());
-    if (!p || p->terms.size() > kMaxNormalFormTerms) return op;
-    LoweredOp cand = substitute_atoms(p->to_lowered(), n, atoms);
-    if (node_count(cand) > node_count(op)) return op;
-    if (!agrees_at_probes(op, cand)) return op;
-    return cand;
-  } catch (const std::bad_alloc&) {
-    return op;
-  }
+  const std::size_t n = count_vars(op);
+  AtomList atoms;
+  const LoweredOp e = extract_atoms(op, n, atoms);
+  const auto p = MultiPoly::from_lowered(e, n + atoms.size());
+  if (!p || p->terms.size() > kMaxNormalFormTerms) return op;
+  LoweredOp cand = substitute_atoms(p->to_lowered(), n, atoms);
+  if (node_count(cand) > node_count(op)) return op;
+  if (!agrees_at_probes(op, cand)) return op;
+  return cand;
 }
 
 }  // namespace tamrix::lower_simplify

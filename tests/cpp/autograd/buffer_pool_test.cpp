@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "autograd/array.hpp"
+#include "helpers/allocation_faults.hpp"
 
 namespace {
 
@@ -52,6 +53,30 @@ TEST(BufferPool, BlocksOutliveTheirScopeAndCrossThreads) {
   }).join();
   Array plain(ArrayShape{3}, 1.0);
   EXPECT_EQ(plain(2), 1.0);
+}
+
+// Keeping a block needs room in the pool's lists, taken by nothrow
+// allocations; without memory for it the block is freed instead, and the
+// pool goes on as before.
+TEST(BufferPool, ABlockThatCannotBeKeptIsFreed) {
+  using kvel_test::NthAllocationFails;
+  // In a new pool the first block kept grows its size's list, then the list of sizes.
+  for (const std::size_t nth : {1u, 2u}) {
+    const bp::BufferScope scope;
+    {
+      const NthAllocationFails fault(nth, 0, NthAllocationFails::Forms::NoThrowOnly);
+      { const Array a(ArrayShape{64}, 1.0); }
+      EXPECT_TRUE(fault.fired()) << nth;
+    }
+    const double* kept = nullptr;
+    {
+      const Array a(ArrayShape{64}, 2.0);
+      kept = a.data();
+    }
+    const Array again(ArrayShape{64}, 3.0);
+    EXPECT_EQ(again.data(), kept) << nth;
+    EXPECT_EQ(again(63), 3.0);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "core/machine.hpp"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -145,35 +146,107 @@ TEST(Machine, ReadsTheMemoryLeftToTheProcess) {
         {"sys/fs/cgroup/memory/memory.limit_in_bytes", "9223372036854771712\n"},
         {"sys/fs/cgroup/memory/memory.usage_in_bytes", "1000\n"}, {"proc/meminfo", kMeminfo}},
        kAvailable},
+      // The page cache that the kernel reclaims first is not counted as used.
+      {"v2, inactive file pages are free",
+       {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/app/memory.max", "1073741824\n"}, {"sys/fs/cgroup/app/memory.current", "1000000000\n"},
+        {"sys/fs/cgroup/app/memory.stat", "anon 60000000\nfile 940000000\nactive_file 13741824\n"
+                                          "inactive_file 926258176\nslab 100\n"}},
+       1000000000},
+      {"v2, inactive file pages above the use",
+       {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/app/memory.max", "1000\n"}, {"sys/fs/cgroup/app/memory.current", "900\n"},
+        {"sys/fs/cgroup/app/memory.stat", "inactive_file 5000\n"}},
+       1000},
+      {"v2, a stat without inactive_file, or garbage in it",
+       {{"proc/self/cgroup", "0::/app\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/app/memory.max", "1000\n"}, {"sys/fs/cgroup/app/memory.current", "900\n"},
+        {"sys/fs/cgroup/app/memory.stat", "active_file 800\ninactive_filex 800\ninactive_file lots\n"}},
+       100},
+      {"v2, a parent's working set",
+       {{"proc/self/cgroup", "0::/app/job\n"}, {"proc/self/mountinfo", kV2Mount},
+        {"sys/fs/cgroup/app/memory.max", "3000\n"}, {"sys/fs/cgroup/app/memory.current", "2500\n"},
+        {"sys/fs/cgroup/app/memory.stat", "inactive_file 2000\n"},
+        {"sys/fs/cgroup/app/job/memory.max", "max\n"}},
+       2500},
+      {"v1, total inactive file pages are free",
+       {{"proc/self/cgroup", "4:memory:/job\n2:cpu,cpuacct:/\n"}, {"proc/self/mountinfo", kV1Mounts},
+        {"sys/fs/cgroup/memory/job/memory.limit_in_bytes", "536870912\n"},
+        {"sys/fs/cgroup/memory/job/memory.usage_in_bytes", "436870912\n"},
+        {"sys/fs/cgroup/memory/job/memory.stat", "cache 400000000\ninactive_file 1\n"
+                                                 "total_inactive_file 400000000\n"},
+        {"proc/meminfo", kMeminfo}},
+       500000000},
   };
   for (const MemoryCase& c : cases) {
     const SampleRoot root(c.files);
-    EXPECT_EQ(memory_available(root.path()), c.bytes) << c.what;
+    const kvel_core::machine::MemoryRoom room = memory_available(root.path());
+    EXPECT_EQ(room.committed, c.bytes) << c.what;
+    EXPECT_EQ(room.address_space, std::nullopt) << c.what;
   }
 
-  // An address-space limit counts from what the process already holds.
+  // An address-space limit counts from what the process already holds, and
+  // is a bound of its own.
   const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
   const SampleRoot root({{"proc/self/statm", "1000 200 50 1 0 300 0\n"}, {"proc/meminfo", kMeminfo}});
-  EXPECT_EQ(memory_available(root.path(), 1000 * page + 12345), 12345u);
-  EXPECT_EQ(memory_available(root.path(), 10 * page), 0u);
-  EXPECT_EQ(memory_available(root.path(), kAvailable * 2), kAvailable);
-  EXPECT_EQ(memory_available(root.path(), std::nullopt), kAvailable);
+  EXPECT_EQ(memory_available(root.path(), 1000 * page + 12345).address_space, 12345u);
+  EXPECT_EQ(memory_available(root.path(), 10 * page).address_space, 0u);
+  EXPECT_EQ(memory_available(root.path(), kAvailable * 2).address_space, kAvailable * 2 - 1000 * page);
+  EXPECT_EQ(memory_available(root.path(), 10 * page).committed, kAvailable);
+  EXPECT_EQ(memory_available(root.path(), std::nullopt).address_space, std::nullopt);
+}
+
+// A thread reserves at least its stack and what glibc maps to make its arena.
+TEST(Machine, AThreadReservesItsStackAndAnArena) {
+  pthread_attr_t attr;
+  ASSERT_EQ(pthread_getattr_default_np(&attr), 0);
+  std::size_t stack = 0;
+  ASSERT_EQ(pthread_attr_getstacksize(&attr, &stack), 0);
+  pthread_attr_destroy(&attr);
+  EXPECT_GT(stack, 0u);
+  EXPECT_GE(kvel_core::machine::thread_reservation(), stack + (std::uint64_t{128} << 20));
 }
 
 // A search runs no more fits at once than it has CPUs for, nor more than
-// half of the memory available holds.
+// half of the memory it may fill holds, nor, under an address-space limit,
+// more than half of it holds once each thread beyond the first is charged
+// its reservation.
 TEST(Machine, FitsAtOnceStayWithinCpusAndHalfTheMemory) {
   using kvel_core::discoverer::fit_working_set;
   using kvel_core::discoverer::fits_at_once;
+  using kvel_core::machine::MemoryRoom;
   const std::size_t rows = 50000;
   const std::uint64_t one = fit_working_set(rows);
+  const std::uint64_t thread = 72u << 20;
   EXPECT_GT(fit_working_set(2 * rows), one);
-  EXPECT_EQ(fits_at_once(24, std::nullopt, rows), 24u);
-  EXPECT_EQ(fits_at_once(24, 100 * one, rows), 24u);
-  EXPECT_EQ(fits_at_once(24, 8 * one, rows), 4u);
-  EXPECT_EQ(fits_at_once(24, 8 * one - 1, rows), 3u);
-  EXPECT_EQ(fits_at_once(24, 0, rows), 1u);
-  EXPECT_EQ(fits_at_once(0, std::nullopt, rows), 1u);
+  struct Case {
+    std::size_t cpus;
+    MemoryRoom room;
+    std::size_t fits;
+  };
+  const std::vector<Case> cases = {
+      {24, {}, 24},
+      {0, {}, 1},
+      {24, {100 * one, std::nullopt}, 24},
+      {24, {8 * one, std::nullopt}, 4},
+      {24, {8 * one - 1, std::nullopt}, 3},
+      {24, {0, std::nullopt}, 1},
+      // The address space: t fits need 2·t·one + (t − 1)·thread.
+      {24, {std::nullopt, 2 * one}, 1},
+      {24, {std::nullopt, 4 * one + thread - 1}, 1},
+      {24, {std::nullopt, 4 * one + thread}, 2},
+      {24, {std::nullopt, 10 * one + 4 * thread}, 5},
+      {2, {std::nullopt, 10 * one + 4 * thread}, 2},
+      {24, {std::nullopt, 0}, 1},
+      // The smaller bound holds.
+      {24, {4 * one, 10 * one + 4 * thread}, 2},
+      {24, {100 * one, 6 * one + 2 * thread}, 3},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(fits_at_once(c.cpus, c.room, rows, thread), c.fits)
+        << c.cpus << " CPUs, " << c.room.committed.value_or(0) << " committed, "
+        << c.room.address_space.value_or(0) << " address space";
+  }
 }
 
 }  // namespace

@@ -132,4 +132,55 @@ TEST(OutOfMemory, ASearchThatRunsOutOfMemoryThrowsBadAlloc) {
   }
 }
 
+// One failed allocation of any size per search (enumeration and
+// de-duplication of depth-3 topologies with their normal forms, scoring,
+// fitting, polishing, snapping, the final pass), at a coarse step over all of
+// them, on one thread and on several: every failure ends the search with
+// bad_alloc. The exceptions are nothrow allocations, whose callers do
+// without them: the buffer pool's bookkeeping (the block is freed instead of
+// kept) and the buffer of a stable sort (which then sorts in place). Each of
+// those, failed in turn on one thread, leaves the front as it was.
+TEST(OutOfMemory, AFailedAllocationOfAnySizeEndsTheSearch) {
+  using Forms = kvel_test::NthAllocationFails::Forms;
+  const DataSet data = kvel_test::grid_data(100, [](double v) { return std::exp(v) + 2.0; });
+  Discoverer config;
+  config.max_depth = 3;
+  config.max_epochs = 10;
+  for (const std::size_t threads : {1u, 3u}) {
+    const auto reference = config.fit(data, kvel_core::cancel::never(), threads);
+    ASSERT_TRUE(reference.has_value());
+    const auto count = [&](Forms forms) {
+      const kvel_test::NthAllocationFails counting(static_cast<std::size_t>(-1), 0, forms);
+      EXPECT_TRUE(config.fit(data, kvel_core::cancel::never(), threads).has_value());
+      return counting.counted();
+    };
+    const std::size_t total = count(Forms::All);
+    const std::size_t step = total / 120 | 1;
+    std::size_t threw = 0;
+    for (std::size_t nth = 1; nth <= total; nth += step) {
+      const kvel_test::NthAllocationFails fault(nth, 0);
+      try {
+        const auto front = config.fit(data, kvel_core::cancel::never(), threads);
+        EXPECT_TRUE(!fault.fired() || fault.fired_nothrow()) << "allocation " << nth << " failed unseen";
+        ASSERT_TRUE(front.has_value());
+        EXPECT_EQ(describe(*front), describe(*reference)) << "allocation " << nth;
+      } catch (const std::bad_alloc&) {
+        EXPECT_TRUE(fault.fired() && !fault.fired_nothrow()) << "allocation " << nth;
+        ++threw;
+      }
+    }
+    EXPECT_GT(threw, 100u) << threads << " threads, " << total << " allocations";
+
+    if (threads != 1) continue;  // the same nothrow allocations, on more threads
+    const std::size_t optional = count(Forms::NoThrowOnly);
+    EXPECT_GT(optional, 0u);
+    for (std::size_t nth = 1; nth <= optional; ++nth) {
+      const kvel_test::NthAllocationFails fault(nth, 0, Forms::NoThrowOnly);
+      const auto front = config.fit(data, kvel_core::cancel::never(), threads);
+      ASSERT_TRUE(front.has_value());
+      EXPECT_EQ(describe(*front), describe(*reference)) << "nothrow allocation " << nth;
+    }
+  }
+}
+
 }  // namespace

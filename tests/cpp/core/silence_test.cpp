@@ -1,6 +1,8 @@
 #include "core/silence.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,7 +10,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
+#include <vector>
+
+extern char** environ;
 
 namespace {
 
@@ -129,6 +136,77 @@ TEST(SilenceStdout, AForkedChildStartsUnsilencedWithAFreeLock) {
     ASSERT_TRUE(WIFEXITED(status)) << "child " << i << " ended by signal " << WTERMSIG(status);
     ASSERT_EQ(WEXITSTATUS(status), 0) << "child " << i;
   }
+}
+
+std::set<int> open_descriptors() {
+  std::set<int> fds;
+  for (int fd = 0; fd < 4096; ++fd)
+    if (::fcntl(fd, F_GETFD) != -1) fds.insert(fd);
+  return fds;
+}
+
+// The descriptors that a program started now finds open, as its shell lists
+// them ("/proc/<pid>/fd/0 /proc/<pid>/fd/1 ..." with the pid taken out).
+std::string descriptors_of_a_new_program() {
+  int out[2];
+  EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  char sh[] = "/bin/sh";
+  char c[] = "-c";
+  char script[] = "cd /proc/$$/fd && echo *";
+  char* argv[] = {sh, c, script, nullptr};
+  pid_t pid = 0;
+  EXPECT_EQ(::posix_spawn(&pid, sh, &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  return text;
+}
+
+// A program started while guards come and go (by any thread) inherits
+// descriptor 1 as /dev/null and nothing else of theirs: neither the saved
+// copy of the real descriptor 1 nor the /dev/null descriptor they open.
+// (Failures are reported once no guard lives: gtest writes to descriptor 1.)
+TEST(SilenceStdout, ItsDescriptorsDoNotOutliveAnExec) {
+  const std::string before = descriptors_of_a_new_program();
+  ASSERT_NE(before.find('1'), std::string::npos) << before;
+  std::vector<int> added;
+  std::vector<int> surviving_exec;
+  bool stdout_inherited = false;
+  {
+    const auto open_before = open_descriptors();
+    const auto guard = SilenceStdout::create();
+    ASSERT_TRUE(guard.has_value());
+    for (const int fd : open_descriptors()) {
+      if (open_before.count(fd) != 0) continue;
+      added.push_back(fd);
+      if (!(::fcntl(fd, F_GETFD) & FD_CLOEXEC)) surviving_exec.push_back(fd);
+    }
+    stdout_inherited = !(::fcntl(1, F_GETFD) & FD_CLOEXEC);
+  }
+  EXPECT_EQ(added.size(), 1u);  // the saved copy of descriptor 1
+  EXPECT_TRUE(surviving_exec.empty());
+  EXPECT_TRUE(stdout_inherited);
+
+  std::atomic<bool> stop{false};
+  std::thread churn([&] {
+    while (!stop) SilenceStdout::create().reset();
+  });
+  std::string seen = before;
+  for (int i = 0; i < 200 && seen == before; ++i) {
+    const auto held = i % 2 == 0 ? SilenceStdout::create() : std::nullopt;
+    seen = descriptors_of_a_new_program();
+  }
+  stop = true;
+  churn.join();
+  EXPECT_EQ(seen, before) << "what a program started without guards sees";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "core/worker_pool.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -120,6 +122,52 @@ TEST(WorkerPool, CallerStopsTheWorkersAndRethrowsCancelled) {
                         }),
                Cancelled);
   EXPECT_TRUE(token.stopped());
+}
+
+// The token's hook runs on the calling thread and may fork (a signal handler
+// of a daemon, say), between the caller's own jobs or while it waits for the
+// workers. The child has none of the workers: it finishes every job alone,
+// the ones they had taken and not finished included, and gets the results
+// of an undisturbed run; the parent is not disturbed either.
+TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
+  constexpr std::size_t kJobs = 10;
+  for (const std::size_t threads : {2u, 4u}) {
+    for (const int fork_at : {1, 2, 5, 12, 30}) {
+      int polls = 0;
+      pid_t child = -1;
+      const CancelToken token([&] {
+        if (++polls == fork_at) child = ::fork();
+        return false;
+      });
+      std::vector<long> results(kJobs, -1);
+      run_jobs(kJobs, threads, token, [&](std::size_t i) {
+        long value = 0;
+        // Longer jobs first, so that the caller also waits for the workers.
+        for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) {
+          token.check();
+          std::this_thread::sleep_for(std::chrono::microseconds(300));
+          value += static_cast<long>(i + step);
+        }
+        results[i] = value;
+      });
+      std::vector<long> expected(kJobs);
+      for (std::size_t i = 0; i < kJobs; ++i)
+        for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) expected[i] += static_cast<long>(i + step);
+      if (child == 0) ::_exit(results == expected ? 0 : 1);
+      EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
+      if (child < 0) continue;  // the jobs ended before that poll
+      int status = 0;
+      pid_t done = 0;
+      for (int waited = 0; waited < 2000 && (done = ::waitpid(child, &status, WNOHANG)) == 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (done == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+      }
+      EXPECT_TRUE(done == child && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+          << threads << " threads, fork at poll " << fork_at << (done == 0 ? ": the child waits for workers" : "");
+    }
+  }
 }
 
 }  // namespace

@@ -21,17 +21,22 @@ class AllocationLimit {
 };
 
 // While it lives, the n-th allocation (counting from 1) of at least
-// `min_bytes` bytes fails, and only that one.
+// `min_bytes` bytes fails, and only that one; with Forms::NoThrowOnly only
+// nothrow allocations are counted.
 class NthAllocationFails {
  public:
-  NthAllocationFails(std::size_t n, std::size_t min_bytes);
+  enum class Forms { All, NoThrowOnly };
+  NthAllocationFails(std::size_t n, std::size_t min_bytes, Forms forms = Forms::All);
   ~NthAllocationFails();
   NthAllocationFails(const NthAllocationFails&) = delete;
   NthAllocationFails& operator=(const NthAllocationFails&) = delete;
 
   // Whether the failure has happened.
   bool fired() const;
-  // The allocations of at least `min_bytes` made so far, the failed one included.
+  // Whether it happened to a nothrow allocation, whose caller was told by a
+  // null pointer rather than by std::bad_alloc.
+  bool fired_nothrow() const;
+  // The allocations counted so far, the failed one included.
   std::size_t counted() const;
 };
 
