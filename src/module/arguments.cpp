@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -69,6 +70,69 @@ bool fail_type(const char* name, const std::string& message) {
   return false;
 }
 
+bool fail_dimensionality(const char* name, long from, int to) {
+  return fail_type(name, "dimensionality mismatch:\n from=" + std::to_string(from) + ", to=" + std::to_string(to));
+}
+
+bool fail_dtype(PyObject* array, const char* name) {
+  return fail_type(name, "type mismatch:\n from=" + attribute_text(array, "dtype") + ", to=float64");
+}
+
+// An attribute read without leaving an error behind; nullopt when it is
+// missing or of another type.
+std::optional<long> long_attribute(PyObject* object, const char* attribute) {
+  std::optional<long> result;
+  if (PyObject* value = PyObject_GetAttrString(object, attribute)) {
+    if (PyLong_Check(value)) {
+      const long v = PyLong_AsLong(value);
+      if (!(v == -1 && PyErr_Occurred())) result = v;
+    }
+    Py_DECREF(value);
+  }
+  PyErr_Clear();
+  return result;
+}
+
+// Whether the array's dtype is float64 in native byte order, read from the
+// dtype object; nullopt when it cannot be read.
+std::optional<bool> has_native_float64_dtype(PyObject* array) {
+  std::optional<bool> result;
+  if (PyObject* dtype = PyObject_GetAttrString(array, "dtype")) {
+    PyObject* kind = PyObject_GetAttrString(dtype, "char");
+    PyObject* native = kind != nullptr ? PyObject_GetAttrString(dtype, "isnative") : nullptr;
+    if (native != nullptr && PyUnicode_Check(kind)) {
+      const int is_native = PyObject_IsTrue(native);
+      if (is_native >= 0) result = is_native == 1 && PyUnicode_CompareWithASCIIString(kind, "d") == 0;
+    }
+    Py_XDECREF(native);
+    Py_XDECREF(kind);
+    Py_DECREF(dtype);
+  }
+  PyErr_Clear();
+  return result;
+}
+
+// NumPy exports no buffer for some dtypes (datetime64, timedelta64,
+// StringDType, long double in an explicit byte order): such an array fails
+// as any other array of the wrong shape or dtype would, read from its
+// attributes. Where those do not tell, or say float64, the export's own
+// error stands.
+bool fail_unexported(PyObject* array, int ndim, const char* name) {
+  PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  const std::optional<long> dims = long_attribute(array, "ndim");
+  const std::optional<bool> float64 = dims ? has_native_float64_dtype(array) : std::nullopt;
+  if (dims && (*dims != ndim || (float64 && !*float64))) {
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(traceback);
+    return *dims != ndim ? fail_dimensionality(name, *dims, ndim) : fail_dtype(array, name);
+  }
+  PyErr_Restore(type, value, traceback);
+  add_argument_note(name);
+  return false;
+}
+
 }  // namespace
 
 bool convert_usize(PyObject* object, const char* name, std::size_t& out) {
@@ -105,22 +169,14 @@ bool copy_float64_array(ModuleState& state, PyObject* object, int ndim, const ch
     return fail_type(name, std::string("'") + Py_TYPE(object)->tp_name + "' object is not an instance of 'ndarray'");
   }
   Py_buffer view;
-  if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) != 0) {
-    add_argument_note(name);
-    return false;
-  }
+  if (PyObject_GetBuffer(object, &view, PyBUF_RECORDS_RO) != 0) return fail_unexported(object, ndim, name);
   struct Release {
     Py_buffer* view;
     ~Release() { PyBuffer_Release(view); }
   } release{&view};
 
-  if (view.ndim != ndim) {
-    return fail_type(name, "dimensionality mismatch:\n from=" + std::to_string(view.ndim) +
-                               ", to=" + std::to_string(ndim));
-  }
-  if (!is_native_float64(view.format) || view.itemsize != sizeof(double)) {
-    return fail_type(name, "type mismatch:\n from=" + attribute_text(object, "dtype") + ", to=float64");
-  }
+  if (view.ndim != ndim) return fail_dimensionality(name, view.ndim, ndim);
+  if (!is_native_float64(view.format) || view.itemsize != sizeof(double)) return fail_dtype(object, name);
 
   out.rows = static_cast<std::size_t>(view.shape[0]);
   out.cols = ndim == 2 ? static_cast<std::size_t>(view.shape[1]) : 1;

@@ -3,6 +3,7 @@
 #include <cxxabi.h>
 
 #include <exception>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <string>
@@ -10,6 +11,7 @@
 #include "core/cancel.hpp"
 #include "core/dataset.hpp"
 #include "core/discoverer.hpp"
+#include "module/argument_parser.hpp"
 #include "module/arguments.hpp"
 #include "module/classes.hpp"
 #include "module/interrupt.hpp"
@@ -26,14 +28,13 @@ struct DiscovererObject {
   Discoverer config;
 };
 
+constexpr const char* kDiscovererParameters[] = {"population",        "max_depth",       "max_epochs",
+                                                  "learning_rate",     "seed",            "top_k",
+                                                  "lambda_complexity", "lambda_sparsity", "lambda_parsimony"};
+
 PyObject* discoverer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"population", "max_depth", "max_epochs", "learning_rate", "seed",
-                                   "top_k", "lambda_complexity", "lambda_sparsity", "lambda_parsimony", nullptr};
-  PyObject* given[9] = {};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|OOOOOOOOO:Discoverer", const_cast<char**>(keywords), &given[0],
-                                   &given[1], &given[2], &given[3], &given[4], &given[5], &given[6], &given[7],
-                                   &given[8]))
-    return nullptr;
+  PyObject* given[std::size(kDiscovererParameters)] = {};
+  if (!parse_arguments({"Discoverer.__new__()", kDiscovererParameters, 0}, args, kwargs, given)) return nullptr;
 
   Discoverer config;
   // Converted in parameter order; the first failure names its argument.
@@ -75,11 +76,11 @@ FitResult run_search(const Discoverer& config, CopiedArray& x, CopiedArray& y,
 }
 
 PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  static const char* keywords[] = {"x", "y", nullptr};
-  PyObject* x_object = nullptr;
-  PyObject* y_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:fit", const_cast<char**>(keywords), &x_object, &y_object))
-    return nullptr;
+  static constexpr const char* parameters[] = {"x", "y"};
+  PyObject* given[std::size(parameters)] = {};
+  if (!parse_arguments({"Discoverer.fit()", parameters, 2}, args, kwargs, given)) return nullptr;
+  PyObject* const x_object = given[0];
+  PyObject* const y_object = given[1];
 
   ModuleState& state = state_of(self);
   CopiedArray x, y;

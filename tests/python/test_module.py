@@ -71,6 +71,102 @@ def test_fit_argument_errors_name_the_argument(x, y, name):
     assert info.value.__notes__ == [f"while processing '{name}'"]
 
 
+X, Y = grid(), np.ones(40)
+FIT, NEW = "Discoverer.fit()", "Discoverer.__new__()"
+
+
+def fit(*args, **kwargs):
+    return kvel.Discoverer().fit(*args, **kwargs)
+
+
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (lambda: fit(X=X, y=Y), f"{FIT} got an unexpected keyword argument 'X'"),
+        (lambda: fit(X, Y, z=1), f"{FIT} got an unexpected keyword argument 'z'"),
+        (lambda: fit(X, y=Y, **{"\u00e9t\u00e9": 1}), f"{FIT} got an unexpected keyword argument '\u00e9t\u00e9'"),
+        (lambda: fit(X, x=X, y=Y), f"{FIT} got multiple values for argument 'x'"),
+        (lambda: fit(), f"{FIT} missing 2 required positional arguments: 'x' and 'y'"),
+        (lambda: fit(X), f"{FIT} missing 1 required positional argument: 'y'"),
+        (lambda: fit(y=Y), f"{FIT} missing 1 required positional argument: 'x'"),
+        (lambda: fit(X, Y, X), f"{FIT} takes 2 positional arguments but 3 were given"),
+        # Too many positional arguments first, then each keyword in the order
+        # given, then the missing ones; all before any conversion.
+        (lambda: fit(X, Y, X, bogus=1), f"{FIT} takes 2 positional arguments but 3 were given"),
+        (lambda: fit(X, bogus=1, x=X), f"{FIT} got an unexpected keyword argument 'bogus'"),
+        (lambda: fit(X, x=X, bogus=1), f"{FIT} got multiple values for argument 'x'"),
+        (lambda: fit(bogus=1), f"{FIT} got an unexpected keyword argument 'bogus'"),
+        (lambda: fit([1], [2], [3]), f"{FIT} takes 2 positional arguments but 3 were given"),
+        (lambda: kvel.Discoverer(*range(10)), f"{NEW} takes from 0 to 9 positional arguments but 10 were given"),
+        (lambda: kvel.Discoverer(bogus=1), f"{NEW} got an unexpected keyword argument 'bogus'"),
+        (lambda: kvel.Discoverer(max_epochs=-1, bogus=1), f"{NEW} got an unexpected keyword argument 'bogus'"),
+        (lambda: kvel.Discoverer(256, population=1), f"{NEW} got multiple values for argument 'population'"),
+        (
+            lambda: kvel.Discoverer(*range(9), lambda_parsimony=0.0),
+            f"{NEW} got multiple values for argument 'lambda_parsimony'",
+        ),
+    ],
+)
+def test_bad_count_or_name_of_arguments(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+    assert not hasattr(info.value, "__notes__")
+
+
+def test_a_keyword_that_is_not_a_str_is_a_type_error():
+    # Python itself passes only str keywords; the C API lets a caller pass any.
+    import ctypes
+
+    call = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.py_object, ctypes.py_object)(
+        ("PyObject_Call", ctypes.pythonapi)
+    )
+    for function, args, name in [(kvel.Discoverer, (), NEW), (kvel.Discoverer().fit, (X, Y), FIT)]:
+        with pytest.raises(TypeError) as info:
+            call(function, args, {1: 2})
+        assert str(info.value) == f"{name} keywords must be strings"
+
+
+def every_dtype():
+    """Every dtype NumPy offers, in every byte order it takes, float64 left out."""
+    kinds = [np.dtype(code) for code in np.typecodes["All"]]
+    units = ["Y", "M", "W", "D", "h", "m", "s", "ms", "us", "ns", "ps", "fs", "as", "25s"]
+    kinds += [np.dtype(f"{kind}8[{unit}]") for kind in "Mm" for unit in units]
+    kinds += [np.dtype([("t", "M8[s]")]), np.dtype([("v", "f8")]), np.dtype([("g", "g")])]
+    string_dtype = getattr(getattr(np, "dtypes", None), "StringDType", None)
+    if string_dtype is not None:
+        kinds += [string_dtype(), string_dtype(na_object=None)]
+    found = {}
+    for kind in kinds:
+        found.setdefault(repr(kind), kind)
+        for order in "<>=|":
+            try:
+                dtype = kind.newbyteorder(order)
+            except (TypeError, ValueError):
+                continue
+            found.setdefault(repr(dtype), dtype)
+    return [dtype for dtype in found.values() if dtype != np.float64]
+
+
+# NumPy exports no buffer for some of them (datetime64, timedelta64,
+# StringDType, long double in an explicit byte order); every one of them is
+# the same TypeError as any other wrong dtype or dimension count.
+@pytest.mark.parametrize("dtype", every_dtype(), ids=repr)
+def test_every_other_dtype_is_a_type_error_naming_the_argument(dtype):
+    discoverer = kvel.Discoverer()
+    for name, ndim in (("x", 2), ("y", 1)):
+        for shape in ((40, 1)[:ndim], (40, 1)[: 3 - ndim]):
+            wrong = np.zeros(shape, dtype)
+            args = {"x": X, "y": Y, name: wrong}
+            with pytest.raises(TypeError) as info:
+                discoverer.fit(**args)
+            if wrong.ndim == ndim:
+                assert str(info.value) == f"type mismatch:\n from={wrong.dtype}, to=float64"
+            else:
+                assert str(info.value) == f"dimensionality mismatch:\n from={wrong.ndim}, to={ndim}"
+            assert info.value.__notes__ == [f"while processing '{name}'"]
+
+
 def test_fit_value_errors():
     with pytest.raises(ValueError, match=r"^shape mismatch: x has 5 rows but y has 4 entries$"):
         kvel.Discoverer().fit(np.ones((5, 1)), np.ones(4))

@@ -11,7 +11,6 @@
 #include "autograd/ndarray_ext_axes.hpp"
 #include "autograd/shape_helpers.hpp"
 #include "autograd/strided_walk.hpp"
-#include "autograd/tensor_ops/reduction_ops.hpp"
 #include "support/panic.hpp"
 
 namespace gradix_autograd::tensor_ops::reduction_ops {
@@ -178,11 +177,6 @@ void coefficients_of_group(const Groups& groups, std::ptrdiff_t base, const Arra
   }
 }
 
-bool has_zero(const Groups& groups, std::ptrdiff_t base, const Array& x) {
-  return std::any_of(groups.members.begin(), groups.members.end(),
-                     [&](std::ptrdiff_t m) { return x.data()[base + m] == 0.0; });
-}
-
 // The work per member doubles with every weight; this many weights is a
 // seventeenth derivative, more than any graph takes.
 constexpr std::size_t kMaxWeights = 16;
@@ -197,8 +191,7 @@ op::OpResult ExclusiveProd::compute(op::ComputeContext& ctx) const {
 
 op::OpResult ExclusiveProdGrad::compute(op::ComputeContext& ctx) const {
   const Array& x = ctx.input(0);
-  const std::vector<std::size_t> axes = axes_of(ctx, sparse_axes);
-  const Groups groups = groups_of(x, axes);
+  const Groups groups = groups_of(x, axes_of(ctx, sparse_axes));
   const std::size_t n = ctx.num_inputs() < 2 ? 0 : ctx.num_inputs() - 2;
   if (n == 0 || n > kMaxWeights) {
     kvel_support::panic("ExclusiveProdGrad: " + std::to_string(n) + " weights, where 1 to " +
@@ -223,28 +216,8 @@ op::OpResult ExclusiveProdGrad::compute(op::ComputeContext& ctx) const {
   }
 
   Array out = sh::make_array(extents_of(x));
-  // The first derivative where a group has no zero: E·(Σ q − q), the sum
-  // over the group spread back over it.
-  Array q;
-  Array sums;
-  Array others;
-  if (n == 1) {
-    q = sh::zip_broadcast(*weights[0], x, extents_of(x), [](double g, double v) { return g / v; });
-    sums = compute_reduce_sum(q, axes, true);
-    others = exclusive_products(x, groups);
-  }
   GroupWork work;
-  for (std::size_t k = 0; k < groups.bases.size(); ++k) {
-    const std::ptrdiff_t base = groups.bases[k];
-    if (n == 1 && !has_zero(groups, base, x)) {
-      for (const std::ptrdiff_t m : groups.members) {
-        const std::ptrdiff_t at = base + m;
-        out.data()[at] = others.data()[at] * (sums.data()[k] - q.data()[at]);
-      }
-      continue;
-    }
-    coefficients_of_group(groups, base, x, weights, work, out.data());
-  }
+  for (const std::ptrdiff_t base : groups.bases) coefficients_of_group(groups, base, x, weights, work, out.data());
   ctx.append_output(std::move(out));
   return op::ok();
 }

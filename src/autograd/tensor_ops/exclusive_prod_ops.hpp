@@ -29,13 +29,14 @@ class ExclusiveProd final : public op::NamedOp<ExclusiveProd> {
 // the product of the group's other elements (those neither m nor an i_r).
 //
 // With n = 1 this is ExclusiveProd's gradient for the output gradient g_1;
-// each further weight is one more derivative with respect to x. A group with
-// a zero loses every term whose product takes that zero, so the result is
-// formed without dividing by x: in the coefficient of t_1···t_n of the
-// product of (x_k + t_1 g_1[k] + ... + t_n g_n[k]) over the other members,
-// with a zero's missing constant term never multiplied. With n = 1 a group
-// without zeros keeps the quotient form E·(Σ q − q), q = g_1 / x, E the
-// exclusive products.
+// each further weight is one more derivative with respect to x. Every group,
+// whatever its values, is formed from products alone and never divides by
+// x: the coefficient of t_1···t_n of the product of
+// (x_k + t_1 g_1[k] + ... + t_n g_n[k]) over the other members, from running
+// products from each side, linear in the group's length. So the result
+// stays accurate next to a zero (no cancellation of large quotients), at
+// subnormal and infinite entries (no overflowing quotient), and at zeros,
+// whose missing constant term is never multiplied.
 class ExclusiveProdGrad final : public op::NamedOp<ExclusiveProdGrad> {
  public:
   static constexpr std::string_view kName = op_names::kExclusiveProdGrad;
