@@ -5,6 +5,7 @@
 #include <string>
 
 #include "module/classes.hpp"
+#include "module/argument_parser.hpp"
 #include "module/arguments.hpp"
 #include "module/python_errors.hpp"
 #include "support/debug_text.hpp"
@@ -44,18 +45,19 @@ PyObject* guarded(ModuleState& state, Body&& body) {
   }
 }
 
-bool parse_k(PyObject* args, PyObject* kwargs, const char* format, std::size_t& k) {
-  static const char* keywords[] = {"k", nullptr};
-  PyObject* k_object = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, format, const_cast<char**>(keywords), &k_object)) return false;
-  return convert_usize(k_object, "k", k);
+// `function` names the method in argument errors, e.g. "DiscoveryResult.top()".
+bool parse_k(PyObject* args, PyObject* kwargs, const char* function, std::size_t& k) {
+  static constexpr const char* parameters[] = {"k"};
+  PyObject* given[1] = {};
+  if (!parse_arguments({function, parameters, 1}, args, kwargs, given)) return false;
+  return convert_usize(given[0], "k", k);
 }
 
 // A list of one item per solution of pareto_top(k).
 template <class Item>
-PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char* format, Item&& item) {
+PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char* function, Item&& item) {
   std::size_t k = 0;
-  if (!parse_k(args, kwargs, format, k)) return nullptr;
+  if (!parse_k(args, kwargs, function, k)) return nullptr;
   return guarded(state_of(self), [&]() -> PyObject* {
     const auto top = front_of(self).pareto_top(k);
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(top.size()));
@@ -74,13 +76,13 @@ PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char*
 
 PyObject* result_top(PyObject* self, PyObject* args, PyObject* kwargs) {
   ModuleState& state = state_of(self);
-  return top_list(self, args, kwargs, "O:top", [&](const Solution& s) { return new_solution(state, s); });
+  return top_list(self, args, kwargs, "DiscoveryResult.top()", [&](const Solution& s) { return new_solution(state, s); });
 }
 PyObject* result_top_latex(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return top_list(self, args, kwargs, "O:top_latex", [](const Solution& s) { return string_object(s.latex()); });
+  return top_list(self, args, kwargs, "DiscoveryResult.top_latex()", [](const Solution& s) { return string_object(s.latex()); });
 }
 PyObject* result_top_sympy(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return top_list(self, args, kwargs, "O:top_sympy",
+  return top_list(self, args, kwargs, "DiscoveryResult.top_sympy()",
                   [](const Solution& s) { return string_object(s.sympy_code()); });
 }
 PyObject* result_best(PyObject* self, PyObject*) {

@@ -79,6 +79,10 @@ def fit(*args, **kwargs):
     return kvel.Discoverer().fit(*args, **kwargs)
 
 
+def small_result():
+    return kvel.Discoverer(max_depth=1, max_epochs=0).fit(X[:5], np.exp(X[:5, 0]))
+
+
 @pytest.mark.parametrize(
     "call, message",
     [
@@ -105,6 +109,10 @@ def fit(*args, **kwargs):
             lambda: kvel.Discoverer(*range(9), lambda_parsimony=0.0),
             f"{NEW} got multiple values for argument 'lambda_parsimony'",
         ),
+        (lambda: small_result().top(1, k=1), "DiscoveryResult.top() got multiple values for argument 'k'"),
+        (lambda: small_result().top_latex(n=1), "DiscoveryResult.top_latex() got an unexpected keyword argument 'n'"),
+        (lambda: small_result().top_sympy(), "DiscoveryResult.top_sympy() missing 1 required positional argument: 'k'"),
+        (lambda: small_result().top(1, 2), "DiscoveryResult.top() takes 1 positional argument but 2 were given"),
     ],
 )
 def test_bad_count_or_name_of_arguments(call, message):
