@@ -91,8 +91,9 @@ class InputGather {
 // so a run without one pays nothing for it.
 class OutOfMemoryMarks {
  public:
-  void mark(TensorId id, std::size_t num_nodes) {
-    if (marks_.empty()) marks_.assign(num_nodes, false);
+  explicit OutOfMemoryMarks(std::size_t num_nodes) noexcept : num_nodes_(num_nodes) {}
+  void mark(TensorId id) {
+    if (marks_.empty()) marks_.assign(num_nodes_, false);
     marks_[id] = true;
   }
   // A node without a value because an input has none takes that input's mark.
@@ -108,12 +109,13 @@ class OutOfMemoryMarks {
   bool marked(TensorId id) const noexcept { return !marks_.empty() && marks_[id]; }
 
  private:
+  std::size_t num_nodes_;
   std::vector<bool> marks_;
 };
 
 // What a failed compute leaves to the node: a mark when it ran out of memory.
-void note_failure(const op::OpResult& computed, TensorId id, std::size_t num_nodes, OutOfMemoryMarks& marks) {
-  if (!computed.has_value() && computed.error().is_out_of_memory()) marks.mark(id, num_nodes);
+void note_failure(const op::OpResult& computed, TensorId id, OutOfMemoryMarks& marks) {
+  if (!computed.has_value() && computed.error().is_out_of_memory()) marks.mark(id);
 }
 
 // A variable node's value, read in place: nothing writes a variable while
@@ -154,7 +156,7 @@ void compute_in_order(const graph::NodesView& nodes, const variable::VariableEnv
     }
     op::ComputeContext ctx(*inputs, outputs);
     const op::OpResult result = op::run_compute(op_of(node), ctx);
-    note_failure(result, id, nodes.size(), marks);
+    note_failure(result, id, marks);
     if (!result.has_value() || ctx.outputs().empty()) continue;
     memo[id] = &computed.emplace_back(std::move(ctx.outputs().front()));
   }
@@ -217,7 +219,7 @@ std::vector<EvalResult> Evaluator::run() {
 
   const std::vector<TensorId> order = evaluation_order(nodes, targets_, memo);
   std::vector<Array> computed;
-  OutOfMemoryMarks marks;
+  OutOfMemoryMarks marks(nodes.size());
   compute_in_order(nodes, env, order, memo, computed, marks);
   return collect_results(targets_, memo, marks);
 }
@@ -319,7 +321,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
   const variable::VariableEnvironment& env = context_->env();
   InputGather gather;
   std::vector<Array> outputs;
-  OutOfMemoryMarks marks;
+  OutOfMemoryMarks marks(memo_.size());
   for (std::size_t k = 0; k < n; ++k) {
     const TensorId id = order_[k];
     const tensor::TensorInternal& node = nodes[id];
@@ -332,7 +334,7 @@ std::vector<EvalResult> RepeatedEvaluation::run() {
         op::ComputeContext ctx(*inputs, outputs, array);
         bool kept = false;
         const op::OpResult computed = op::run_compute(op_of(node), ctx);
-        note_failure(computed, id, nodes.size(), marks);
+        note_failure(computed, id, marks);
         if (computed.has_value()) {
           if (const Array* passed = ctx.passed_input()) {
             memo_[id] = passed;

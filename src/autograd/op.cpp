@@ -1,5 +1,6 @@
 #include "autograd/op.hpp"
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -36,14 +37,27 @@ Array& ComputeContext::output_array(Extents shape) {
     outputs_->push_back(shape_helpers::make_array(shape));
     return outputs_->back();
   }
-  if (!shape_helpers::same_shape(extents_of(*recycled_), shape)) {
-    // Made apart and moved in, so that a failed allocation leaves the
-    // recycled array as it was (resizing in place would set the new shape
-    // before its storage exists).
-    *recycled_ = shape_helpers::make_array(shape);
-  }
+  if (!shape_helpers::same_shape(extents_of(*recycled_), shape)) reshape_recycled(*recycled_, shape);
   wrote_recycled_ = true;
   return *recycled_;
+}
+
+void ComputeContext::reshape_recycled(Array& array, Extents shape) {
+  const std::optional<std::size_t> count = shape_helpers::checked_element_count(shape);
+  if (!count) kvel_support::panic(shape_helpers::too_many_elements(shape));
+  // A failed allocation must leave the array as it was, so nothing that can
+  // fail may follow a change of its shape (an in-place resize sets the shape
+  // before it allocates). The storage of the new size is made first; the
+  // shape and strides of a few dimensions live inside the array.
+  if (shape.size() > ArrayShape().capacity()) {
+    array = shape_helpers::make_array(shape);
+    return;
+  }
+  if (array.size() != *count) {
+    Array::storage_type storage(*count);
+    array.storage().swap(storage);
+  }
+  array.resize(ArrayShape(shape.begin(), shape.end()));  // the storage fits: no allocation
 }
 
 }  // namespace gradix_autograd::op

@@ -72,6 +72,9 @@ class ComputeContext {
   }
 
  private:
+  // `array` given `shape`; a failed allocation leaves it as it was.
+  static void reshape_recycled(Array& array, Extents shape);
+
   std::span<const Array* const> inputs_;
   std::vector<Array> own_outputs_;
   std::vector<Array>* outputs_ = &own_outputs_;
