@@ -1,5 +1,9 @@
 # kvel: `make test` sets up a fresh machine, builds and runs every test.
+# Python runs from the project's virtual environment $(VENV), which setup makes
+# from $(PYTHON) and fills with the pinned Python packages.
 PYTHON ?= python3
+VENV ?= .venv
+VENV_PYTHON := $(VENV)/bin/python
 BUILD_DIR ?= build/cpp
 JOBS ?= 2
 
@@ -8,28 +12,30 @@ JOBS ?= 2
 test: setup cpp-test py-test
 
 setup:
-	@bash scripts/setup.sh
+	@PYTHON="$(PYTHON)" VENV="$(VENV)" bash scripts/setup.sh
 
 cpp-build: setup
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
 	  -DKVEL_BUILD_TESTS=ON -DKVEL_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
+# The generated-code tests run `python3`: the venv's, first on PATH.
 cpp-test: cpp-build
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+	@PATH="$(abspath $(VENV))/bin:$$PATH" ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 py-install: setup
-	@PIP_ROOT_USER_ACTION=ignore $(PYTHON) -m pip install -q --no-build-isolation .
+	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VENV_PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation .
 
 # pytest exits 5 when it collects nothing; that is not a failure here.
 py-test: py-install
-	@$(PYTHON) -m pytest -q tests/python; rc=$$?; [ $$rc -eq 0 ] || [ $$rc -eq 5 ]
+	@$(VENV_PYTHON) -m pytest -q tests/python; rc=$$?; [ $$rc -eq 0 ] || [ $$rc -eq 5 ]
 
 bench: cpp-build
 	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; $$b; done
 
 example: py-install
-	@$(PYTHON) examples/quickstart.py
+	@$(VENV_PYTHON) examples/quickstart.py
 
+# Removes the build folders; the venv stays (remove $(VENV) to have setup make it anew).
 clean:
 	rm -rf build

@@ -3,7 +3,7 @@ thread, with the signal landing in each stage: scoring the topologies,
 refining the best ones, and the final pass that scores every candidate as
 shown.
 
-    python3 bench/interrupt_latency.py [rows ...]     (default: 2000 100000)
+    .venv/bin/python bench/interrupt_latency.py [rows ...]     (default: 2000 100000)
 
 A calibration run per size finds the stages by watching the child's
 descriptor 1, which points at /dev/null while constants are fitted: scoring

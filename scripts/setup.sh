@@ -1,50 +1,60 @@
 #!/usr/bin/env bash
-# Installs what building and testing kvel needs on a fresh Debian machine.
+# Installs what building and testing kvel needs on a fresh Debian machine: the
+# Debian packages, then the project's virtual environment $VENV (default .venv),
+# made from $PYTHON (default python3), with the pinned Python packages in it.
 # Idempotent, and quiet when everything is already there.
 set -euo pipefail
 
-APT_PACKAGES=(cmake ninja-build g++ libxtensor-dev libopenblas-serial-dev libgtest-dev libbenchmark-dev)
-PIP_PACKAGES=("scikit-build-core>=0.10" numpy pytest sympy)
+# python3-dev and python3-venv: the headers the module builds against and the
+# venv module of Debian's own Python. rustc compiles the generated Rust code
+# in the C++ tests.
+APT_PACKAGES=(cmake ninja-build g++ libxtensor-dev libopenblas-serial-dev libgtest-dev libbenchmark-dev
+  python3-dev python3-venv rustc)
+# The versions kvel is built and tested with (README.md says which).
+PIP_PACKAGES=(scikit-build-core==1.1.2 numpy==2.4.6 pytest==9.2.0 sympy==1.14.0)
+PYTHON=${PYTHON:-python3}
+VENV=${VENV:-.venv}
 
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-# cmake and ninja may come from pip instead of Debian.
-filtered=()
-for pkg in "${missing[@]}"; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" && continue
+  # These tools may come from elsewhere (pip, rustup, a distribution of their own).
   case "$pkg" in
-    cmake) command -v cmake >/dev/null || filtered+=("$pkg") ;;
-    ninja-build) command -v ninja >/dev/null || filtered+=("$pkg") ;;
-    g++) command -v g++ >/dev/null || filtered+=("$pkg") ;;
-    *) filtered+=("$pkg") ;;
+    cmake | g++ | rustc) command -v "$pkg" >/dev/null || missing+=("$pkg") ;;
+    ninja-build) command -v ninja >/dev/null || missing+=("$pkg") ;;
+    *) missing+=("$pkg") ;;
   esac
 done
-if [ ${#filtered[@]} -gt 0 ]; then
-  echo "setup: installing ${filtered[*]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${filtered[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
 
-PYTHON=${PYTHON:-python3}
-if ! "$PYTHON" - "${PIP_PACKAGES[@]}" <<'PY'
+# The venv is kept while it runs, has pip, and was made from the same Python
+# as $PYTHON; otherwise it is made anew from $PYTHON.
+identity='import sys; print(sys.base_prefix, sys.version)'
+want=$("$PYTHON" -c "$identity")
+have=$("$VENV/bin/python" -c "import pip; $identity" 2>/dev/null || true)
+if [ "$have" != "$want" ]; then
+  echo "setup: making $VENV from $PYTHON"
+  "$PYTHON" -m venv --clear "$VENV"
+fi
+
+if ! "$VENV/bin/python" - "${PIP_PACKAGES[@]}" <<'PY'
 import sys
 from importlib import metadata
-import re
-def version_tuple(v):
-    return tuple(int(p) for p in re.findall(r"\d+", v)[:3])
 for requirement in sys.argv[1:]:
-    name, _, minimum = requirement.partition(">=")
+    name, _, version = requirement.partition("==")
     try:
-        have = metadata.version(name)
+        if metadata.version(name) != version:
+            sys.exit(1)
     except metadata.PackageNotFoundError:
-        sys.exit(1)
-    if minimum and version_tuple(have) < version_tuple(minimum):
         sys.exit(1)
 PY
 then
-  echo "setup: installing Python packages"
-  PIP_ROOT_USER_ACTION=ignore "$PYTHON" -m pip install -q "${PIP_PACKAGES[@]}"
+  echo "setup: installing ${PIP_PACKAGES[*]} into $VENV"
+  "$VENV/bin/python" -m pip install -q --disable-pip-version-check "${PIP_PACKAGES[@]}"
 fi

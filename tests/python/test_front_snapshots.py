@@ -2,7 +2,7 @@
 
 front_snapshots.json holds the fronts of front_cases.py; rewrite it only for
 a change that is meant to change results:
-    python3 tests/python/front_cases.py > tests/python/front_snapshots.json
+    .venv/bin/python tests/python/front_cases.py > tests/python/front_snapshots.json
 """
 
 import json
