@@ -12,6 +12,8 @@
 #include <thread>
 
 #include "core/discoverer.hpp"
+#include "helpers/child_process.hpp"
+#include "helpers/front_text.hpp"
 #include "helpers/grid_data.hpp"
 
 namespace {
@@ -65,14 +67,6 @@ TEST(CancelToken, StopsFitsRunningOnSeveralThreads) {
   }
 }
 
-// A front as text, with each error's bits.
-std::string describe(const kvel_core::ParetoFront& front) {
-  std::string out;
-  for (const auto& s : front.members())
-    out += s.tree.to_string() + " " + std::to_string(std::bit_cast<std::uint64_t>(s.mse)) + "\n";
-  return out;
-}
-
 // A hook that forks while fits run on several threads (a signal handler of a
 // daemon may): the child's search ends with the front of an undisturbed
 // search, and so does the parent's.
@@ -82,7 +76,7 @@ TEST(CancelToken, AChildForkedFromTheHookGetsTheUndisturbedFront) {
   config.max_epochs = 400;
   const auto reference = config.fit(data, kvel_core::cancel::never(), 1);
   ASSERT_TRUE(reference.has_value());
-  const std::string expected = describe(*reference);
+  const std::string expected = kvel_test::describe(*reference);
   for (const std::size_t threads : {2u, 3u}) {
     for (const int fork_at : {530, 560, 700, 900}) {
       int asked = 0;
@@ -92,20 +86,13 @@ TEST(CancelToken, AChildForkedFromTheHookGetsTheUndisturbedFront) {
         return false;
       });
       const auto front = config.fit(data, token, threads);
-      if (child == 0) ::_exit(front && describe(*front) == expected ? 0 : 1);
+      if (child == 0) ::_exit(front && kvel_test::describe(*front) == expected ? 0 : 1);
       ASSERT_TRUE(front.has_value());
-      EXPECT_EQ(describe(*front), expected);
+      EXPECT_EQ(kvel_test::describe(*front), expected);
       ASSERT_GT(child, 0) << "the search asked fewer than " << fork_at << " times";
-      int status = 0;
-      pid_t done = 0;
-      for (int waited = 0; waited < 3000 && (done = ::waitpid(child, &status, WNOHANG)) == 0; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-      }
-      EXPECT_TRUE(done == child && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-          << threads << " threads, fork at question " << fork_at << (done == 0 ? ": the child hangs" : "");
+      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(30));
+      EXPECT_TRUE(end.exited_with_zero())
+          << threads << " threads, fork at question " << fork_at << (end.hung ? ": the child hangs" : "");
     }
   }
 }

@@ -17,6 +17,7 @@
 #include "core/trial_eval.hpp"
 #include "helpers/allocation_faults.hpp"
 #include "helpers/eml_parse.hpp"
+#include "helpers/front_text.hpp"
 #include "helpers/grid_data.hpp"
 
 namespace {
@@ -31,14 +32,6 @@ constexpr std::size_t kColumnBytes = kRows * sizeof(double);
 
 DataSet exp_plus_two() {
   return kvel_test::grid_data(kRows, [](double v) { return std::exp(v) + 2.0; });
-}
-
-// A front as text, with each error's bits.
-std::string describe(const kvel_core::ParetoFront& front) {
-  std::string out;
-  for (const auto& s : front.members())
-    out += s.tree.to_string() + " " + std::to_string(std::bit_cast<std::uint64_t>(s.mse)) + "\n";
-  return out;
 }
 
 // Calls `call` with the nth large allocation failing, for nth = 1, 1 + step,
@@ -125,7 +118,7 @@ TEST(OutOfMemory, ASearchThatRunsOutOfMemoryThrowsBadAlloc) {
       ++runs;
       const auto front = config.fit(data, kvel_core::cancel::never(), threads);
       ASSERT_TRUE(front.has_value());
-      EXPECT_EQ(describe(*front), describe(*reference));
+      EXPECT_EQ(kvel_test::describe(*front), kvel_test::describe(*reference));
     });
     EXPECT_GT(failed, 10u) << threads;
     EXPECT_EQ(runs, failed + 1);
@@ -163,7 +156,7 @@ TEST(OutOfMemory, AFailedAllocationOfAnySizeEndsTheSearch) {
         const auto front = config.fit(data, kvel_core::cancel::never(), threads);
         EXPECT_TRUE(!fault.fired() || fault.fired_nothrow()) << "allocation " << nth << " failed unseen";
         ASSERT_TRUE(front.has_value());
-        EXPECT_EQ(describe(*front), describe(*reference)) << "allocation " << nth;
+        EXPECT_EQ(kvel_test::describe(*front), kvel_test::describe(*reference)) << "allocation " << nth;
       } catch (const std::bad_alloc&) {
         EXPECT_TRUE(fault.fired() && !fault.fired_nothrow()) << "allocation " << nth;
         ++threw;
@@ -178,7 +171,7 @@ TEST(OutOfMemory, AFailedAllocationOfAnySizeEndsTheSearch) {
       const kvel_test::NthAllocationFails fault(nth, 0, Forms::NoThrowOnly);
       const auto front = config.fit(data, kvel_core::cancel::never(), threads);
       ASSERT_TRUE(front.has_value());
-      EXPECT_EQ(describe(*front), describe(*reference)) << "nothrow allocation " << nth;
+      EXPECT_EQ(kvel_test::describe(*front), kvel_test::describe(*reference)) << "nothrow allocation " << nth;
     }
   }
 }

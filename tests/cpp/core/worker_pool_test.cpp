@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "helpers/child_process.hpp"
 #include "support/panic.hpp"
 
 namespace {
@@ -156,16 +157,9 @@ TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
       if (child == 0) ::_exit(results == expected ? 0 : 1);
       EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
       if (child < 0) continue;  // the jobs ended before that poll
-      int status = 0;
-      pid_t done = 0;
-      for (int waited = 0; waited < 2000 && (done = ::waitpid(child, &status, WNOHANG)) == 0; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-      if (done == 0) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-      }
-      EXPECT_TRUE(done == child && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-          << threads << " threads, fork at poll " << fork_at << (done == 0 ? ": the child waits for workers" : "");
+      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(10));
+      EXPECT_TRUE(end.exited_with_zero())
+          << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
     }
   }
 }
