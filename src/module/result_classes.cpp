@@ -76,10 +76,12 @@ PyObject* top_list(PyObject* self, PyObject* args, PyObject* kwargs, const char*
 
 PyObject* result_top(PyObject* self, PyObject* args, PyObject* kwargs) {
   ModuleState& state = state_of(self);
-  return top_list(self, args, kwargs, "DiscoveryResult.top()", [&](const Solution& s) { return new_solution(state, s); });
+  return top_list(self, args, kwargs, "DiscoveryResult.top()",
+                  [&](const Solution& s) { return new_solution(state, s); });
 }
 PyObject* result_top_latex(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return top_list(self, args, kwargs, "DiscoveryResult.top_latex()", [](const Solution& s) { return string_object(s.latex()); });
+  return top_list(self, args, kwargs, "DiscoveryResult.top_latex()",
+                  [](const Solution& s) { return string_object(s.latex()); });
 }
 PyObject* result_top_sympy(PyObject* self, PyObject* args, PyObject* kwargs) {
   return top_list(self, args, kwargs, "DiscoveryResult.top_sympy()",
