@@ -83,10 +83,7 @@ class Pool {
     for (Bin& bin : bins_)
       if (bin.bytes == bytes) return bin.blocks.push(std::move(block));
     Bin bin{bytes, {}};
-    if (!bin.blocks.push(std::move(block))) return false;
-    if (bins_.push(std::move(bin))) return true;
-    bin.blocks.pop();  // the caller frees the block
-    return false;
+    return bin.blocks.push(std::move(block)) && bins_.push(std::move(bin));
   }
 
  private:

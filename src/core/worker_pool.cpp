@@ -116,7 +116,7 @@ class Workers {
  public:
   // Starts up to `count` workers on `queue`; fewer when the system gives no
   // more threads (the ones running share the jobs).
-  Workers(JobQueue& queue, std::size_t count) {
+  Workers(JobQueue& queue, std::size_t count) : process_(::getpid()) {
     threads_.reserve(count);
     for (std::size_t w = 0; w < count; ++w) {
       pthread_t thread;
@@ -126,15 +126,15 @@ class Workers {
   }
   Workers(const Workers&) = delete;
   Workers& operator=(const Workers&) = delete;
-  ~Workers() { join(); }
+  // Waits for every worker; a forked child, which has none of them, forgets them.
+  ~Workers() {
+    if (!in_forked_child())
+      for (const pthread_t thread : threads_) ::pthread_join(thread, nullptr);
+  }
 
   std::size_t size() const noexcept { return threads_.size(); }
-
-  void join() noexcept {
-    for (const pthread_t thread : threads_) ::pthread_join(thread, nullptr);
-    threads_.clear();
-  }
-  void forget() noexcept { threads_.clear(); }
+  // Whether this is a child forked since the workers started.
+  bool in_forked_child() const noexcept { return ::getpid() != process_; }
 
  private:
   static void* run(void* queue) {
@@ -144,6 +144,7 @@ class Workers {
     return nullptr;
   }
 
+  pid_t process_;
   std::vector<pthread_t> threads_;
 };
 
@@ -169,25 +170,23 @@ void run_jobs(std::size_t count, std::size_t threads, const cancel::CancelToken&
     return;
   }
 
-  // The token's hook may run anything on this thread, a fork among it (a
-  // signal handler of a daemon, say); a forked child goes on without the
-  // workers.
-  const pid_t process = ::getpid();
-  const auto forked = [process] { return ::getpid() != process; };
   JobQueue queue(count, job, order, cancel);
-  Workers pool(queue, workers);
   std::exception_ptr own_error;
-  try {
-    queue.work();
-    while (!forked() && !queue.wait_for_workers(pool.size())) cancel.check();
-    if (forked()) queue.finish_alone();
-  } catch (...) {
-    // Cancelled from the token: the workers see it at their next poll and
-    // start no further job.
-    own_error = std::current_exception();
-  }
-  if (forked()) pool.forget();
-  else pool.join();
+  {
+    Workers pool(queue, workers);
+    // The token's hook may run anything on this thread, a fork among it (a
+    // signal handler of a daemon, say); a forked child goes on without the
+    // workers.
+    try {
+      queue.work();
+      while (!pool.in_forked_child() && !queue.wait_for_workers(pool.size())) cancel.check();
+      if (pool.in_forked_child()) queue.finish_alone();
+    } catch (...) {
+      // Cancelled from the token: the workers see it at their next poll and
+      // start no further job.
+      own_error = std::current_exception();
+    }
+  }  // the workers are joined
   if (own_error) rethrow(own_error, cancel);
   if (const std::exception_ptr error = queue.first_error()) rethrow(error, cancel);
 }
