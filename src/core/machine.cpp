@@ -15,6 +15,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/saturating.hpp"
+
 namespace kvel_core::machine {
 
 namespace fs = std::filesystem;
@@ -178,7 +180,7 @@ std::optional<std::uint64_t> address_space_held(const fs::path& root) {
   const std::optional<std::uint64_t> pages = parse_number<std::uint64_t>(split(trim(*statm), ' ').front());
   const long page_size = ::sysconf(_SC_PAGESIZE);
   if (!pages || page_size <= 0) return std::nullopt;
-  return *pages * static_cast<std::uint64_t>(page_size);
+  return kvel_support::saturating_mul(*pages, static_cast<std::uint64_t>(page_size));
 }
 
 // The value of `key` in a memory.stat file ("key value" lines).
@@ -294,7 +296,8 @@ std::uint64_t thread_reservation() {
     ::pthread_attr_getguardsize(&attr, &guard);
     ::pthread_attr_destroy(&attr);
   }
-  return std::uint64_t{stack} + guard + kArenaReservation;
+  using kvel_support::saturating_add;
+  return saturating_add(saturating_add(stack, guard), kArenaReservation);
 }
 
 }  // namespace kvel_core::machine

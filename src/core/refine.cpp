@@ -12,6 +12,7 @@
 #include "core/polish.hpp"
 #include "core/worker_pool.hpp"
 #include "support/panic.hpp"
+#include "support/saturating.hpp"
 
 namespace kvel_core::discoverer {
 
@@ -59,7 +60,9 @@ std::optional<Solution> refine_one(const EmlTree& tree, const fit::FitData& data
 }  // namespace
 
 std::uint64_t fit_working_set(std::size_t rows) {
-  return kFitFixedBytes + kFitBytesPerRow * static_cast<std::uint64_t>(rows);
+  using kvel_support::saturating_add;
+  using kvel_support::saturating_mul;
+  return saturating_add(kFitFixedBytes, saturating_mul(kFitBytesPerRow, rows));
 }
 
 std::size_t fits_at_once(std::size_t cpus, const machine::MemoryRoom& room, std::size_t rows,
@@ -68,9 +71,13 @@ std::size_t fits_at_once(std::size_t cpus, const machine::MemoryRoom& room, std:
   const std::uint64_t each = fit_working_set(rows);
   if (room.committed) fits = std::min<std::uint64_t>(fits, *room.committed / 2 / each);
   // t fits take t working sets and t - 1 thread reservations:
-  // 2·t·each + (t − 1)·reservation ≤ room.
-  if (room.address_space)
-    fits = std::min<std::uint64_t>(fits, (*room.address_space + thread_reservation) / (2 * each + thread_reservation));
+  // 2·t·each + (t − 1)·reservation ≤ room. Saturated, a room near 2^64 (in
+  // effect no limit) stays larger than any need.
+  if (room.address_space) {
+    using kvel_support::saturating_add;
+    fits = std::min<std::uint64_t>(fits, saturating_add(*room.address_space, thread_reservation) /
+                                             saturating_add(kvel_support::saturating_mul(2, each), thread_reservation));
+  }
   return std::max<std::size_t>(fits, 1);
 }
 

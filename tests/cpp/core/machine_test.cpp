@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -194,6 +195,11 @@ TEST(Machine, ReadsTheMemoryLeftToTheProcess) {
   EXPECT_EQ(memory_available(root.path(), kAvailable * 2).address_space, kAvailable * 2 - 1000 * page);
   EXPECT_EQ(memory_available(root.path(), 10 * page).committed, kAvailable);
   EXPECT_EQ(memory_available(root.path(), std::nullopt).address_space, std::nullopt);
+
+  // A size in pages too large for bytes counts as all of the address space,
+  // never as a wrapped small size.
+  const SampleRoot huge({{"proc/self/statm", "18446744073709551615 1 1 1 0 1 0\n"}, {"proc/meminfo", kMeminfo}});
+  EXPECT_EQ(memory_available(huge.path(), std::numeric_limits<std::uint64_t>::max() - 1).address_space, 0u);
 }
 
 // A thread reserves at least its stack and what glibc maps to make its arena.
@@ -218,6 +224,7 @@ TEST(Machine, FitsAtOnceStayWithinCpusAndHalfTheMemory) {
   const std::size_t rows = 50000;
   const std::uint64_t one = fit_working_set(rows);
   const std::uint64_t thread = 72u << 20;
+  constexpr std::uint64_t kHuge = std::numeric_limits<std::uint64_t>::max();
   EXPECT_GT(fit_working_set(2 * rows), one);
   struct Case {
     std::size_t cpus;
@@ -241,12 +248,28 @@ TEST(Machine, FitsAtOnceStayWithinCpusAndHalfTheMemory) {
       // The smaller bound holds.
       {24, {4 * one, 10 * one + 4 * thread}, 2},
       {24, {100 * one, 6 * one + 2 * thread}, 3},
+      // Room near 2^64 (a limit of 2^64 − 2 less a small process) is in
+      // effect no limit: the charge for threads must not wrap it to little.
+      {24, {std::nullopt, kHuge}, 24},
+      {24, {std::nullopt, kHuge - 1}, 24},
+      {24, {std::nullopt, kHuge - thread + 1}, 24},
+      {24, {std::nullopt, kHuge - thread}, 24},
+      {24, {std::nullopt, kHuge - (100u << 20)}, 24},
+      {24, {kHuge, kHuge}, 24},
+      {3, {kHuge - 5, kHuge - 5}, 3},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(fits_at_once(c.cpus, c.room, rows, thread), c.fits)
         << c.cpus << " CPUs, " << c.room.committed.value_or(0) << " committed, "
         << c.room.address_space.value_or(0) << " address space";
   }
+  // Readings at the top of the range: a working set or a thread reservation
+  // too large to add up leaves room for one fit, never for more.
+  const std::size_t all_rows = std::numeric_limits<std::size_t>::max();
+  EXPECT_EQ(fit_working_set(all_rows), kHuge);
+  EXPECT_EQ(fits_at_once(24, {kHuge, kHuge}, all_rows, thread), 1u);
+  EXPECT_EQ(fits_at_once(24, {std::nullopt, kHuge}, rows, kHuge), 1u);
+  EXPECT_EQ(fits_at_once(24, {std::nullopt, kHuge - 1}, rows, kHuge - 1), 1u);
 }
 
 }  // namespace
