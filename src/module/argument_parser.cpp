@@ -70,10 +70,8 @@ bool take_keyword(const Parameters& parameters, PyObject* keyword, PyObject* val
   return true;
 }
 
-}  // namespace
-
-bool parse_arguments(const Parameters& parameters, PyObject* args, PyObject* kwargs, std::span<PyObject*> given) {
-  std::fill(given.begin(), given.end(), nullptr);
+// Fills `given` with borrowed references.
+bool match_arguments(const Parameters& parameters, PyObject* args, PyObject* kwargs, std::span<PyObject*> given) {
   const auto passed = static_cast<std::size_t>(PyTuple_GET_SIZE(args));
   if (passed > parameters.names.size()) return too_many_positional(parameters, passed);
   for (std::size_t i = 0; i < passed; ++i) given[i] = PyTuple_GET_ITEM(args, static_cast<Py_ssize_t>(i));
@@ -92,6 +90,19 @@ bool parse_arguments(const Parameters& parameters, PyObject* args, PyObject* kwa
     if (given[i] == nullptr) absent.push_back(parameters.names[i]);
   }
   if (!absent.empty()) return missing(parameters, absent);
+  return true;
+}
+
+}  // namespace
+
+bool parse_arguments(const Parameters& parameters, PyObject* args, PyObject* kwargs, std::span<PyObject*> given) {
+  // Matching runs no Python code, so the values are borrowed until it is
+  // done; each is then held for the conversions that follow.
+  if (!match_arguments(parameters, args, kwargs, given)) {
+    std::fill(given.begin(), given.end(), nullptr);
+    return false;
+  }
+  for (PyObject* value : given) Py_XINCREF(value);
   return true;
 }
 

@@ -33,8 +33,9 @@ constexpr const char* kDiscovererParameters[] = {"population",        "max_depth
                                                   "lambda_complexity", "lambda_sparsity", "lambda_parsimony"};
 
 PyObject* discoverer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  PyObject* given[std::size(kDiscovererParameters)] = {};
-  if (!parse_arguments({"Discoverer.__new__()", kDiscovererParameters, 0}, args, kwargs, given)) return nullptr;
+  ArgumentValues<std::size(kDiscovererParameters)> given;
+  if (!parse_arguments({"Discoverer.__new__()", kDiscovererParameters, 0}, args, kwargs, given.slots()))
+    return nullptr;
 
   Discoverer config;
   // Converted in parameter order; the first failure names its argument.
@@ -75,17 +76,20 @@ FitResult run_search(const Discoverer& config, CopiedArray& x, CopiedArray& y,
   return config.fit(*data, cancel);
 }
 
-PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
+// Copies fit's arguments. Their references go before the search lets go of
+// the interpreter lock: a thread that Python ends at exit while it takes the
+// lock back unwinds without it, and must touch no Python object on the way.
+bool copy_fit_arguments(ModuleState& state, PyObject* args, PyObject* kwargs, CopiedArray& x, CopiedArray& y) {
   static constexpr const char* parameters[] = {"x", "y"};
-  PyObject* given[std::size(parameters)] = {};
-  if (!parse_arguments({"Discoverer.fit()", parameters, 2}, args, kwargs, given)) return nullptr;
-  PyObject* const x_object = given[0];
-  PyObject* const y_object = given[1];
+  ArgumentValues<std::size(parameters)> given;
+  if (!parse_arguments({"Discoverer.fit()", parameters, 2}, args, kwargs, given.slots())) return false;
+  return copy_float64_array(state, given[0], 2, "x", x) && copy_float64_array(state, given[1], 1, "y", y);
+}
 
+PyObject* discoverer_fit(PyObject* self, PyObject* args, PyObject* kwargs) {
   ModuleState& state = state_of(self);
   CopiedArray x, y;
-  if (!copy_float64_array(state, x_object, 2, "x", x)) return nullptr;
-  if (!copy_float64_array(state, y_object, 1, "y", y)) return nullptr;
+  if (!copy_fit_arguments(state, args, kwargs, x, y)) return nullptr;
   const Discoverer config = reinterpret_cast<DiscovererObject*>(self)->config;
 
   std::optional<FitResult> result;

@@ -48,8 +48,8 @@ PyObject* guarded(ModuleState& state, Body&& body) {
 // `function` names the method in argument errors, e.g. "DiscoveryResult.top()".
 bool parse_k(PyObject* args, PyObject* kwargs, const char* function, std::size_t& k) {
   static constexpr const char* parameters[] = {"k"};
-  PyObject* given[1] = {};
-  if (!parse_arguments({function, parameters, 1}, args, kwargs, given)) return false;
+  ArgumentValues<1> given;
+  if (!parse_arguments({function, parameters, 1}, args, kwargs, given.slots())) return false;
   return convert_usize(given[0], "k", k);
 }
 

@@ -6,10 +6,11 @@ import sys
 import textwrap
 
 
-def run_python(code, timeout=120):
+def run_python(code, timeout=120, env=None):
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         timeout=timeout,
+        env=env,
     )

@@ -1,4 +1,5 @@
 import math
+import os
 import re
 import threading
 
@@ -7,6 +8,7 @@ import pytest
 
 import kvel
 import libm
+from subprocess_util import run_python
 
 
 def grid(n=40):
@@ -277,3 +279,82 @@ def test_wide_data_completes():
     result = kvel.Discoverer(max_epochs=2).fit(x, libm.exp(x[:, 3]))
     assert result.best().mse == 0.0
     assert result.best().pretty == "eml(x3, 1)"
+
+
+# A C caller may pass a keyword dict of its own, which a conversion (an
+# __index__, a __float__) can clear: the values still to be converted must
+# stay alive. With the system allocator a value read after it was freed
+# fails at once.
+KEYWORDS_CLEARED_WHILE_CONVERTED = """
+import ctypes
+import os
+import numpy as np
+import kvel
+
+call = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.py_object, ctypes.py_object, ctypes.py_object)(
+    ("PyObject_Call", ctypes.pythonapi)
+)
+NAMES = ["population", "max_depth", "max_epochs", "learning_rate", "seed", "top_k",
+         "lambda_complexity", "lambda_sparsity", "lambda_parsimony"]
+FLOATS = {"learning_rate", "lambda_complexity", "lambda_sparsity", "lambda_parsimony"}
+
+
+class Number:
+    # Converts to `value`; the first conversion of one made with `clears`
+    # empties that dict, dropping its references to the other values.
+    def __init__(self, value, clears=None):
+        self.value, self.clears = value, clears
+
+    def convert(self):
+        if self.clears is not None:
+            self.clears.clear()
+        return self.value
+
+    def __index__(self):
+        return self.convert()
+
+    def __float__(self):
+        return float(self.convert())
+
+
+def settings(clearing, later):
+    kw = {}
+    for i, name in enumerate(NAMES):
+        if i >= clearing:
+            value = 0.01 if name in FLOATS else (1 if name != "max_epochs" else 0)
+            kw[name] = Number(value, kw if i == clearing else None)
+    kw.update(later)
+    return kw
+
+
+x = np.linspace(0.5, 3.0, 8).reshape(-1, 1)
+y = np.exp(x[:, 0])
+for round in range(3):
+    for clearing in range(len(NAMES)):
+        kw = settings(clearing, {})
+        d = call(kvel.Discoverer, (), kw)
+        assert kw == {}
+        assert d.fit(x, y).best() is not None
+    # A later value converted after the dict let it go still says what it is.
+    for clearing, name in [(0, "max_depth"), (0, "seed"), (3, "lambda_parsimony"), (7, "lambda_parsimony")]:
+        kw = settings(clearing, {name: Number(-1) if name not in FLOATS else Number("not a float")})
+        try:
+            call(kvel.Discoverer, (), kw)
+            raise AssertionError("no error for " + name)
+        except (OverflowError, TypeError, ValueError) as error:
+            assert error.__notes__ == [f"while processing '{name}'"], (name, error.__notes__)
+    result = kvel.Discoverer(max_depth=1, max_epochs=0).fit(x, y)
+    for method in (result.top, result.top_latex, result.top_sympy):
+        kw = {}
+        kw["k"] = Number(2, kw)
+        assert len(call(method, (), kw)) >= 1
+    kw = {"x": x.copy(), "y": y.copy()}
+    assert call(kvel.Discoverer(max_depth=1, max_epochs=0).fit, (), kw).best() is not None
+print("ok")
+"""
+
+
+def test_values_outlive_a_keyword_dict_cleared_while_they_are_converted():
+    done = run_python(KEYWORDS_CLEARED_WHILE_CONVERTED, timeout=120, env={**os.environ, "PYTHONMALLOC": "malloc"})
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout.strip() == "ok", done.stdout + done.stderr
