@@ -26,9 +26,18 @@ for pkg in "${APT_PACKAGES[@]}"; do
   esac
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "setup: installing ${missing[*]}"
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  # Without root or sudo nothing can be installed: stop before anything is made.
+  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
+    {
+      echo "setup: missing Debian packages: ${missing[*]}"
+      echo "setup: run the same command again as root or with sudo, or first install them as root with:"
+      echo "  apt-get update && apt-get install ${missing[*]}"
+    } >&2
+    exit 1
+  fi
+  echo "setup: installing ${missing[*]}"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
