@@ -90,7 +90,7 @@ TEST(CancelToken, AChildForkedFromTheHookGetsTheUndisturbedFront) {
       ASSERT_TRUE(front.has_value());
       EXPECT_EQ(kvel_test::describe(*front), expected);
       ASSERT_GT(child, 0) << "the search asked fewer than " << fork_at << " times";
-      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(30));
+      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
       EXPECT_TRUE(end.exited_with_zero())
           << threads << " threads, fork at question " << fork_at << (end.hung ? ": the child hangs" : "");
     }

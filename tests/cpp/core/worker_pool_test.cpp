@@ -129,25 +129,33 @@ TEST(WorkerPool, CallerStopsTheWorkersAndRethrowsCancelled) {
 // of a daemon, say), between the caller's own jobs or while it waits for the
 // workers. The child has none of the workers: it finishes every job alone,
 // the ones they had taken and not finished included, and gets the results
-// of an undisturbed run; the parent is not disturbed either.
+// of an undisturbed run; the parent is not disturbed either. No job ends
+// before the fork, so wherever it comes the workers hold unfinished jobs,
+// and the caller asks its hook until it does.
 TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
   constexpr std::size_t kJobs = 10;
   for (const std::size_t threads : {2u, 4u}) {
-    for (const int fork_at : {1, 2, 5, 12, 30}) {
+    for (const int fork_at : {1, 2, 5, 12, 30, 200}) {
       int polls = 0;
       pid_t child = -1;
+      std::atomic<bool> forked{false};
       const CancelToken token([&] {
-        if (++polls == fork_at) child = ::fork();
+        if (++polls == fork_at) {
+          child = ::fork();
+          forked.store(true, std::memory_order_release);
+        }
         return false;
       });
       std::vector<long> results(kJobs, -1);
       run_jobs(kJobs, threads, token, [&](std::size_t i) {
         long value = 0;
-        // Longer jobs first, so that the caller also waits for the workers.
         for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) {
           token.check();
-          std::this_thread::sleep_for(std::chrono::microseconds(300));
           value += static_cast<long>(i + step);
+        }
+        while (!forked.load(std::memory_order_acquire)) {
+          token.check();
+          std::this_thread::yield();
         }
         results[i] = value;
       });
@@ -156,8 +164,8 @@ TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
         for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) expected[i] += static_cast<long>(i + step);
       if (child == 0) ::_exit(results == expected ? 0 : 1);
       EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
-      if (child < 0) continue;  // the jobs ended before that poll
-      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(10));
+      ASSERT_GT(child, 0) << "fork failed";
+      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
       EXPECT_TRUE(end.exited_with_zero())
           << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
     }
