@@ -13,7 +13,7 @@ import textwrap
 
 import pytest
 
-from subprocess_util import run_python
+from subprocess_util import AT_EACH_POLL, run_python
 
 FITTING_THREADS = """
 import sys
@@ -124,18 +124,18 @@ if __name__ == "__main__":
 
 
 @pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="fits run on one thread with one CPU")
-@pytest.mark.parametrize("tick", [1, 2, 4])
-def test_a_child_forked_by_a_signal_handler_during_a_fit_finishes_it(tick):
-    # A repeating timer's handler runs on the fitting thread at the search's
-    # polls. It forks at its `tick`-th run while descriptor 1 is /dev/null,
-    # that is while constants are fitted, on two threads: however fast or
-    # busy the machine, the fork lands inside the fit. The child continues
-    # the search without the other thread.
+@pytest.mark.parametrize("poll", [1, 2, 4])
+def test_a_child_forked_by_a_signal_handler_during_a_fit_finishes_it(poll):
+    # A signal handler runs on the fitting thread at the search's polls. It
+    # forks at the `poll`-th one while descriptor 1 is /dev/null, that is
+    # while constants are fitted, on two threads: however fast or busy the
+    # machine, the fork lands inside the fit. The child continues the search
+    # without the other thread.
     done = run_python(
-        f"""
+        AT_EACH_POLL
+        + f"""
 import os
-import signal
-import sys
+import select
 import numpy as np
 import kvel
 
@@ -153,41 +153,41 @@ def text(front):
 undisturbed = text(d.fit(x, y))
 read_end, write_end = os.pipe()
 forked = []
-ticks = 0
+polls = 0
 
 
-def fork_while_fitting(signum, frame):
-    global ticks
-    if forked or os.readlink("/proc/self/fd/1") != "/dev/null":
-        return
-    ticks += 1
-    if ticks == {tick}:
-        forked.append(os.fork())
-        if forked[0] == 0:
-            # A child that waits for threads it lacks is ended by the alarm.
-            signal.signal(signal.SIGALRM, signal.SIG_DFL)
-            signal.alarm(60)
+def fork_while_fitting():
+    global polls
+    if os.readlink("/proc/self/fd/1") == "/dev/null":
+        polls += 1
+        if polls == {poll}:
+            forked.append(os.fork())
+    return not forked
 
 
-signal.signal(signal.SIGALRM, fork_while_fitting)
-signal.setitimer(signal.ITIMER_REAL, 0.002, 0.002)
+call_at_each_poll(fork_while_fitting)
 front = text(d.fit(x, y))
 if forked and forked[0] == 0:
     os.write(write_end, front)
     os._exit(0)
-signal.setitimer(signal.ITIMER_REAL, 0)
-assert forked, f"the fit ended after {{ticks}} ticks while constants were fitted"
+assert forked, f"the fit ended after {{polls}} polls while constants were fitted"
 assert front == undisturbed
 os.close(write_end)
 from_child = b""
-while chunk := os.read(read_end, 65536):
+while True:
+    if not select.select([read_end], [], [], 120)[0]:  # a deadline for a child that hangs
+        os.kill(forked[0], signal.SIGKILL)
+        raise AssertionError("the child waits for threads it lacks")
+    chunk = os.read(read_end, 65536)
+    if not chunk:
+        break
     from_child += chunk
 _, status = os.waitpid(forked[0], 0)
 assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, status
 assert from_child == undisturbed, (from_child, undisturbed)
 print("ok", file=sys.stderr)
 """,
-        timeout=180,
+        timeout=300,
     )
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stderr.strip() == "ok", done.stderr

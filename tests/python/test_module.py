@@ -287,7 +287,6 @@ def test_wide_data_completes():
 # fails at once.
 KEYWORDS_CLEARED_WHILE_CONVERTED = """
 import ctypes
-import os
 import numpy as np
 import kvel
 
