@@ -25,11 +25,21 @@ for pkg in "${APT_PACKAGES[@]}"; do
     *) missing+=("$pkg") ;;
   esac
 done
+# Whether this user may install Debian packages: as root, or through a sudo
+# that lets them (without a password, or with one asked on this terminal).
+may_install() {
+  [ "$(id -u)" -eq 0 ] && return 0
+  command -v sudo >/dev/null || return 1
+  sudo -n true 2>/dev/null && return 0
+  [ -t 0 ] && sudo -v
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  # Without root or sudo nothing can be installed: stop before anything is made.
-  if [ -n "$SUDO" ] && ! command -v sudo >/dev/null; then
+  # Without root or a usable sudo nothing can be installed: stop before
+  # anything is made.
+  if ! may_install; then
     {
       echo "setup: missing Debian packages: ${missing[*]}"
       echo "setup: run the same command again as root or with sudo, or first install them as root with:"

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "autograd/shape_helpers.hpp"
+#include "support/made_at_load.hpp"
 #include "support/panic.hpp"
 
 namespace gradix_autograd::op {
@@ -15,6 +16,10 @@ const Array& shared_zero() {
   static const Array* const zero = new Array(shape_helpers::make_scalar(0.0));
   return *zero;
 }
+
+namespace {
+const kvel_support::MadeAtLoad<&shared_zero> shared_zero_made_at_load;
+}  // namespace
 
 error::OpError out_of_memory(std::string_view op_name) {
   std::string text(op_name);

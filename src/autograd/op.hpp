@@ -145,6 +145,19 @@ template <class T>
 inline constexpr bool kStatelessOp =
     std::is_base_of_v<Op, T> && sizeof(T) == sizeof(Op) && std::is_default_constructible_v<T>;
 
+// The one instance of a stateless operator type. It is constant-initialised,
+// so it exists before any code runs (no fit ever makes it, and a fork never
+// meets it half made), and it is never destroyed: a search may still be
+// running on another thread while the process exits.
+template <class T>
+union SharedOp {
+  constexpr SharedOp() : op{} {}
+  ~SharedOp() {}
+  T op;
+};
+template <class T>
+constinit inline SharedOp<T> shared_op{};
+
 // The operator of a node: owned, shared (stateless types) or empty once taken.
 class OpBox {
  public:
@@ -154,10 +167,7 @@ class OpBox {
     using T = std::decay_t<O>;
     static_assert(std::is_base_of_v<Op, T>);
     if constexpr (kStatelessOp<T>) {
-      // Never destroyed: a search may still be running on another thread
-      // while the process exits.
-      static const T* const instance = new T{};
-      return OpBox(instance, false);
+      return OpBox(&shared_op<T>.op, false);
     } else {
       return OpBox(new T(std::forward<O>(op)), true);
     }

@@ -13,6 +13,8 @@
 #include <functional>
 #include <thread>
 
+#include "support/made_at_load.hpp"
+
 namespace kvel_core::cancel {
 
 // Thrown through the search when the hook says stop. Nothing inside the
@@ -49,5 +51,6 @@ inline const CancelToken& never() {
   static const CancelToken* const token = new CancelToken;  // never destroyed, like every shared instance
   return *token;
 }
+inline const kvel_support::MadeAtLoad<&never> never_made_at_load;
 
 }  // namespace kvel_core::cancel

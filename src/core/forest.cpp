@@ -9,6 +9,7 @@
 #include "autograd/evaluation.hpp"
 #include "core/out_of_memory.hpp"
 #include "support/fork_handlers.hpp"
+#include "support/made_at_load.hpp"
 #include "support/panic.hpp"
 
 namespace kvel_core::forest {
@@ -30,18 +31,32 @@ FeedColumns FeedColumns::from_matrix(const xt::xtensor<double, 2>& x) {
   return data;
 }
 
-const std::string& col_placeholder_name(std::size_t j) {
-  // A deque never moves its elements when it grows, so references handed out
-  // stay valid; the cache lives until the process ends.
-  static std::mutex* const mutex = [] {
-    auto* m = new std::mutex;
-    kvel_support::hold_across_fork(*m);
-    return m;
+namespace {
+
+// A deque never moves its elements when it grows, so references handed out
+// stay valid; the cache lives until the process ends.
+struct PlaceholderNames {
+  std::mutex mutex;
+  std::deque<std::string> names;
+};
+
+PlaceholderNames& placeholder_names() {
+  static PlaceholderNames* const cache = [] {
+    auto* c = new PlaceholderNames;
+    kvel_support::hold_across_fork(c->mutex);
+    return c;
   }();
-  static std::deque<std::string>* const names = new std::deque<std::string>;
-  std::lock_guard<std::mutex> lock(*mutex);
-  while (names->size() <= j) names->push_back("kvel_x" + std::to_string(names->size()));
-  return (*names)[j];
+  return *cache;
+}
+const kvel_support::MadeAtLoad<&placeholder_names> placeholder_names_made_at_load;
+
+}  // namespace
+
+const std::string& col_placeholder_name(std::size_t j) {
+  PlaceholderNames& cache = placeholder_names();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  while (cache.names.size() <= j) cache.names.push_back("kvel_x" + std::to_string(cache.names.size()));
+  return cache.names[j];
 }
 
 Tensor make_placeholders(gradix_autograd::graph::Context& ctx, std::size_t n, std::vector<Tensor>& columns) {

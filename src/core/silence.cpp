@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "support/fork_handlers.hpp"
+#include "support/made_at_load.hpp"
 
 namespace kvel_core::silence {
 
@@ -32,6 +33,7 @@ Redirection& redirection() {
   }();
   return *state;
 }
+const kvel_support::MadeAtLoad<&redirection> redirection_made_at_load;
 
 // Descriptor 1 back to what the first guard saved.
 void put_back(Redirection& r) {

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "support/made_at_load.hpp"
+
 namespace kvel_support {
 
 namespace {
@@ -19,10 +21,22 @@ struct Registry {
   std::vector<Held> held;
 };
 
+void before_fork();
+void release_all();
+void in_child();
+
+// The handlers are installed with the registry, while the library loads: a
+// handler registered while a fork is under way would not run for that fork.
 Registry& registry() {
-  static Registry* const r = new Registry;
+  static Registry* const r = [] {
+    auto* made = new Registry;
+    // It fails only for want of memory, while the library loads.
+    (void)::pthread_atfork(before_fork, release_all, in_child);
+    return made;
+  }();
   return *r;
 }
+const MadeAtLoad<&registry> registry_made_at_load;
 
 void before_fork() {
   Registry& r = registry();
@@ -45,8 +59,6 @@ void in_child() {
 }  // namespace
 
 void hold_across_fork(std::mutex& mutex, void (*child)()) {
-  static const bool installed = [] { return ::pthread_atfork(before_fork, release_all, in_child) == 0; }();
-  (void)installed;
   Registry& r = registry();
   const std::lock_guard<std::mutex> lock(r.lock);
   r.held.push_back(Held{&mutex, child});

@@ -1,9 +1,12 @@
 """Runs a Python snippet in a fresh interpreter, for behaviour that concerns the
 interpreter itself (imports, sub-interpreters, signals, shutdown)."""
 
+import os
+import select
 import subprocess
 import sys
 import textwrap
+import time
 
 
 def run_python(code, timeout=120, env=None):
@@ -14,6 +17,21 @@ def run_python(code, timeout=120, env=None):
         timeout=timeout,
         env=env,
     )
+
+
+def read_until_end(stream, seconds):
+    """What `stream` (a pipe) gives until its end, or None if the end has
+    not come within `seconds`: a deadline that only catches a hang."""
+    deadline = time.monotonic() + seconds
+    data = b""
+    while True:
+        ready, _, _ = select.select([stream], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            return None
+        chunk = os.read(stream.fileno(), 65536)
+        if not chunk:
+            return data
+        data += chunk
 
 
 # For a snippet: call_at_each_poll(on_poll) makes the next search this

@@ -5,7 +5,6 @@ deadline. The parent reports on standard error: while its threads fit,
 what it writes to descriptor 1 is discarded."""
 
 import os
-import select
 import signal
 import subprocess
 import sys
@@ -13,7 +12,7 @@ import textwrap
 
 import pytest
 
-from subprocess_util import AT_EACH_POLL, run_python
+from subprocess_util import AT_EACH_POLL, read_until_end, run_python
 
 FITTING_THREADS = """
 import sys
@@ -136,11 +135,15 @@ def test_a_child_forked_by_a_signal_handler_during_a_fit_finishes_it(poll):
         + f"""
 import os
 import select
+
+# Constants are fitted for about 35 of the search's poll intervals on two
+# CPUs of a 2026 x86-64 machine; on more, refinement takes more threads and
+# ends sooner.
+os.sched_setaffinity(0, sorted(os.sched_getaffinity(0))[:2])
+
 import numpy as np
 import kvel
 
-# Constants are fitted for about 35 of the search's poll intervals (on two
-# CPUs of a 2026 x86-64 machine).
 x = np.linspace(0.5, 3.0, 6000).reshape(-1, 1)
 y = np.exp(x[:, 0]) + 2.0
 d = kvel.Discoverer(max_epochs=1000, max_depth=2)
@@ -189,8 +192,9 @@ print("ok", file=sys.stderr)
 """,
         timeout=300,
     )
+    # Python 3.12 and later may also warn that fork() was called with threads running.
     assert done.returncode == 0, done.stdout + done.stderr
-    assert done.stderr.strip() == "ok", done.stderr
+    assert "ok" in done.stderr.splitlines(), done.stderr
 
 
 def test_programs_started_during_a_fit_do_not_hold_the_real_stdout():
@@ -218,12 +222,22 @@ def test_programs_started_during_a_fit_do_not_hold_the_real_stdout():
         """
     )
     process = subprocess.Popen([sys.executable, "-c", server], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    err = process.stderr.read().decode()  # the helper's stderr is /dev/null: this ends with the server
-    assert process.wait(timeout=120) == 0, err
+    try:
+        # The helper's stderr is /dev/null: this ends with the server.
+        err = read_until_end(process.stderr, 120)
+        assert err is not None, "the server hangs"
+        err = err.decode()
+        assert process.wait(timeout=120) == 0, err
+    except BaseException:
+        process.kill()
+        process.wait()
+        raise
+    finally:
+        process.stderr.close()
     helper = int(err.split()[-1])
     try:
-        ended, _, _ = select.select([process.stdout], [], [], 120)
-        assert ended and process.stdout.read() == b"", "no end of file on the server's stdout while the helper runs"
+        out = read_until_end(process.stdout, 120)
+        assert out == b"", "no end of file on the server's stdout while the helper runs"
         os.kill(helper, 0)  # the helper still runs: it was not what held the pipe
     finally:
         os.kill(helper, signal.SIGKILL)

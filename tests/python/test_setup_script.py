@@ -1,6 +1,7 @@
-"""scripts/setup.sh run by a user who is neither root nor has sudo: with Debian
-packages missing it stops before it changes anything and says what to install
-and how; with none missing it goes on past the package check."""
+"""scripts/setup.sh run by a user who is neither root nor has a usable sudo
+(none at all, or one that refuses): with Debian packages missing it stops
+before it changes anything and says what to install and how; with none
+missing it goes on past the package check."""
 
 import os
 import shutil
@@ -15,6 +16,12 @@ NOBODY = 65534
 # dpkg-query stand-ins: every package unknown, or every package installed.
 DPKG_NONE = "#!/bin/sh\nexit 1\n"
 DPKG_ALL = "#!/bin/sh\nprintf 'install ok installed'\n"
+# A sudo that refuses: no rights, or a password and no terminal to ask it on.
+SUDO_REFUSES = "#!/bin/sh\necho 'sudo: a password is required' >&2\nexit 1\n"
+
+
+def reachable_by_others(path):
+    return all(folder.stat().st_mode & 0o001 for folder in (path, *path.parents))
 
 
 def unprivileged_prefix():
@@ -35,7 +42,13 @@ def unprivileged_prefix():
 def place():
     """A temporary folder the unprivileged user can read, with a folder
     `work` of its own it can write in."""
-    with tempfile.TemporaryDirectory() as name:
+    parent = Path(tempfile.gettempdir())
+    if os.geteuid() == 0 and not reachable_by_others(parent):
+        # $TMPDIR lies in a folder the unprivileged user cannot enter.
+        parent = Path("/tmp")
+        if not (parent.is_dir() and reachable_by_others(parent)):
+            pytest.skip(f"no temporary folder that uid {NOBODY} can enter")
+    with tempfile.TemporaryDirectory(dir=parent) as name:
         root = Path(name)
         root.chmod(0o755)
         (root / "work").mkdir()
@@ -44,14 +57,17 @@ def place():
         yield root
 
 
-def run_setup(place, dpkg_query, python):
+def run_setup(place, dpkg_query, python, sudo=None):
     """Runs a copy of setup.sh unprivileged, with `dpkg_query` as the stand-in
-    dpkg-query and a PATH that holds only it and the few tools the package
-    check uses (so no sudo, whatever this machine has)."""
+    dpkg-query and a PATH that holds only it, the stand-in `sudo` when given,
+    and the few tools the package check uses (so no other sudo, whatever this
+    machine has)."""
     bin_dir = place / "bin"
     bin_dir.mkdir()
-    (bin_dir / "dpkg-query").write_text(dpkg_query)
-    (bin_dir / "dpkg-query").chmod(0o755)
+    stand_ins = {"dpkg-query": dpkg_query} if sudo is None else {"dpkg-query": dpkg_query, "sudo": sudo}
+    for name, text in stand_ins.items():
+        (bin_dir / name).write_text(text)
+        (bin_dir / name).chmod(0o755)
     for tool in ("grep", "id"):
         (bin_dir / tool).symlink_to(shutil.which(tool))
     script = place / "setup.sh"
@@ -63,6 +79,7 @@ def run_setup(place, dpkg_query, python):
         [*unprivileged_prefix(), shutil.which("bash"), str(script)],
         cwd=work,
         env=env,
+        stdin=subprocess.DEVNULL,
         capture_output=True,
         text=True,
         timeout=120,
@@ -73,8 +90,9 @@ def system_python():
     return shutil.which("python3", path="/usr/bin:/bin") or pytest.skip("no system python3 in /usr/bin or /bin")
 
 
-def test_missing_packages_without_root_or_sudo_stop_before_anything_is_made(place):
-    done = run_setup(place, DPKG_NONE, system_python())
+@pytest.mark.parametrize("sudo", [None, SUDO_REFUSES], ids=["no sudo", "sudo refuses"])
+def test_missing_packages_without_root_or_sudo_stop_before_anything_is_made(place, sudo):
+    done = run_setup(place, DPKG_NONE, system_python(), sudo=sudo)
     assert done.returncode != 0, done.stdout + done.stderr
     message = done.stderr
     assert "command not found" not in message, message
@@ -88,6 +106,7 @@ def test_missing_packages_without_root_or_sudo_stop_before_anything_is_made(plac
     assert "root" in message and "sudo" in message, message
     assert not (place / "work" / "venv").exists()
     assert "installing" not in done.stdout, done.stdout
+    assert "password is required" not in message, message
 
 
 def test_nothing_missing_without_root_or_sudo_gets_past_the_package_check(place):

@@ -6,6 +6,7 @@
 
 #include "expression/canonical.hpp"
 #include "expression/eml_shapes.hpp"
+#include "support/made_at_load.hpp"
 
 namespace tamrix::lower::pattern {
 
@@ -81,6 +82,7 @@ const EmlNode& TEMPLATE() {
   static const EmlTree& built = *new EmlTree(canonical::Canonical::sin(wildcard_tree()));
   return *built.root;
 }
+const kvel_support::MadeAtLoad<&TEMPLATE> made_at_load;
 }  // namespace sin_template
 
 namespace cos_template {
@@ -88,6 +90,7 @@ const EmlNode& TEMPLATE() {
   static const EmlTree& built = *new EmlTree(canonical::Canonical::cos(wildcard_tree()));
   return *built.root;
 }
+const kvel_support::MadeAtLoad<&TEMPLATE> made_at_load;
 }  // namespace cos_template
 
 bool unify_with_wildcard(const EmlNode& node, const EmlNode& pattern, const EmlNode*& binding) {

@@ -126,12 +126,12 @@ TEST(WorkerPool, CallerStopsTheWorkersAndRethrowsCancelled) {
 }
 
 // The token's hook runs on the calling thread and may fork (a signal handler
-// of a daemon, say), between the caller's own jobs or while it waits for the
-// workers. The child has none of the workers: it finishes every job alone,
-// the ones they had taken and not finished included, and gets the results
-// of an undisturbed run; the parent is not disturbed either. No job ends
-// before the fork, so wherever it comes the workers hold unfinished jobs,
-// and the caller asks its hook until it does.
+// of a daemon, say), inside one of the caller's own jobs. The child has none
+// of the workers: it finishes every job alone, the ones they had taken and
+// not finished included, and gets the results of an undisturbed run; the
+// parent is not disturbed either. No job ends before the fork, so wherever
+// it comes the workers hold unfinished jobs, and the caller asks its hook
+// until it does.
 TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
   constexpr std::size_t kJobs = 10;
   for (const std::size_t threads : {2u, 4u}) {
@@ -162,6 +162,53 @@ TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
       std::vector<long> expected(kJobs);
       for (std::size_t i = 0; i < kJobs; ++i)
         for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) expected[i] += static_cast<long>(i + step);
+      if (child == 0) ::_exit(results == expected ? 0 : 1);
+      EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
+      ASSERT_GT(child, 0) << "fork failed";
+      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
+      EXPECT_TRUE(end.exited_with_zero())
+          << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
+    }
+  }
+}
+
+// As above, with the fork while the caller waits for its workers, holding no
+// job of its own: there is one job per thread, the workers' jobs run until
+// the fork, and the caller's own job ends once every worker holds one.
+TEST(WorkerPool, AChildForkedWhileTheCallerWaitsFinishesEveryJobAlone) {
+  for (const std::size_t threads : {2u, 4u}) {
+    for (const int fork_at : {1, 3}) {
+      const std::thread::id caller = std::this_thread::get_id();
+      std::atomic<std::size_t> workers_holding{0};
+      bool caller_holds_a_job = false;
+      int polls_holding_none = 0;
+      pid_t child = -1;
+      std::atomic<bool> forked{false};
+      const CancelToken token([&] {
+        if (!caller_holds_a_job && ++polls_holding_none == fork_at) {
+          child = ::fork();
+          forked.store(true, std::memory_order_release);
+        }
+        return false;
+      });
+      const auto value = [](std::size_t i) { return static_cast<long>(7 * i + 3); };
+      std::vector<long> results(threads, -1);
+      run_jobs(threads, threads, token, [&](std::size_t i) {
+        if (std::this_thread::get_id() != caller) {
+          ++workers_holding;
+          while (!forked.load(std::memory_order_acquire)) std::this_thread::yield();
+        } else if (!forked.load(std::memory_order_acquire)) {
+          caller_holds_a_job = true;
+          while (workers_holding.load() < threads - 1) {
+            token.check();
+            std::this_thread::yield();
+          }
+          caller_holds_a_job = false;
+        }
+        results[i] = value(i);
+      });
+      std::vector<long> expected(threads);
+      for (std::size_t i = 0; i < threads; ++i) expected[i] = value(i);
       if (child == 0) ::_exit(results == expected ? 0 : 1);
       EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
       ASSERT_GT(child, 0) << "fork failed";
