@@ -6,6 +6,8 @@ VENV ?= .venv
 VENV_PYTHON := $(VENV)/bin/python
 BUILD_DIR ?= build/cpp
 JOBS ?= 2
+# WERROR=ON makes warnings on kvel's own code errors (CI builds so).
+WERROR ?= OFF
 
 .PHONY: test setup cpp-build cpp-test py-install py-test bench example clean
 
@@ -16,7 +18,7 @@ setup:
 
 cpp-build: setup
 	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	  -DKVEL_BUILD_TESTS=ON -DKVEL_BUILD_BENCH=ON >/dev/null
+	  -DKVEL_BUILD_TESTS=ON -DKVEL_BUILD_BENCH=ON -DKVEL_WERROR=$(WERROR) >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 # The generated-code tests run `python3`: the venv's, first on PATH.
@@ -24,7 +26,8 @@ cpp-test: cpp-build
 	@PATH="$(abspath $(VENV))/bin:$$PATH" ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 py-install: setup
-	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VENV_PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation .
+	@CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(VENV_PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation \
+	  --config-settings=cmake.define.KVEL_WERROR=$(WERROR) .
 
 # pytest exits 5 when it collects nothing; that is not a failure here.
 py-test: py-install

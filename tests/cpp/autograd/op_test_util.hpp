@@ -20,7 +20,7 @@ namespace gradix_test {
 using gradix_autograd::Array;
 using gradix_autograd::ArrayShape;
 
-inline Array make(ArrayShape shape, std::vector<double> values) {
+inline Array make(const ArrayShape& shape, std::vector<double> values) {
   Array a(shape);
   EXPECT_EQ(a.size(), values.size()) << "test array literal";
   std::copy(values.begin(), values.end(), a.data());
