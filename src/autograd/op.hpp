@@ -83,8 +83,8 @@ class ComputeContext {
   const Array* passed_ = nullptr;
 };
 
-// The process-wide 0-d array holding 0.0; created on first use, never changed
-// and never destroyed.
+// The process-wide 0-d array holding 0.0; made while the library loads, never
+// changed and never destroyed.
 const Array& shared_zero();
 
 using OpResult = kvel_support::Expected<kvel_support::Unit, error::OpError>;

@@ -8,7 +8,7 @@
 namespace tamrix::lower::pattern {
 
 // Process-wide match templates: the roots of Canonical::sin and Canonical::cos
-// applied to the wildcard leaf. Built by their first user, never released.
+// applied to the wildcard leaf. Built while the library loads, never released.
 namespace sin_template {
 const tree::EmlNode& TEMPLATE();
 }

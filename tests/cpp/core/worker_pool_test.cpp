@@ -125,6 +125,19 @@ TEST(WorkerPool, CallerStopsTheWorkersAndRethrowsCancelled) {
   EXPECT_TRUE(token.stopped());
 }
 
+// After a run whose hook forked at its `fork_at`-th poll: the child exits
+// with whether its results are right; the parent checks its own and that
+// the child ended well.
+void check_both_sides(pid_t child, const std::vector<long>& results, const std::vector<long>& expected,
+                      std::size_t threads, int fork_at) {
+  if (child == 0) ::_exit(results == expected ? 0 : 1);
+  EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
+  ASSERT_GT(child, 0) << "fork failed";
+  const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
+  EXPECT_TRUE(end.exited_with_zero())
+      << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
+}
+
 // The token's hook runs on the calling thread and may fork (a signal handler
 // of a daemon, say), inside one of the caller's own jobs. The child has none
 // of the workers: it finishes every job alone, the ones they had taken and
@@ -162,12 +175,7 @@ TEST(WorkerPool, AChildForkedFromTheHookFinishesEveryJobAlone) {
       std::vector<long> expected(kJobs);
       for (std::size_t i = 0; i < kJobs; ++i)
         for (std::size_t step = 0; step < 2 * (kJobs - i); ++step) expected[i] += static_cast<long>(i + step);
-      if (child == 0) ::_exit(results == expected ? 0 : 1);
-      EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
-      ASSERT_GT(child, 0) << "fork failed";
-      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
-      EXPECT_TRUE(end.exited_with_zero())
-          << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
+      check_both_sides(child, results, expected, threads, fork_at);
     }
   }
 }
@@ -209,12 +217,7 @@ TEST(WorkerPool, AChildForkedWhileTheCallerWaitsFinishesEveryJobAlone) {
       });
       std::vector<long> expected(threads);
       for (std::size_t i = 0; i < threads; ++i) expected[i] = value(i);
-      if (child == 0) ::_exit(results == expected ? 0 : 1);
-      EXPECT_EQ(results, expected) << threads << " threads, fork at poll " << fork_at;
-      ASSERT_GT(child, 0) << "fork failed";
-      const kvel_test::ChildEnd end = kvel_test::wait_for_child(child, std::chrono::seconds(120));
-      EXPECT_TRUE(end.exited_with_zero())
-          << threads << " threads, fork at poll " << fork_at << (end.hung ? ": the child waits for workers" : "");
+      check_both_sides(child, results, expected, threads, fork_at);
     }
   }
 }
