@@ -37,6 +37,9 @@ def interrupt_in_phase():
     return True
 
 
+# A shell starts a background job with SIGINT ignored, and Python then
+# installs no handler of its own: the one Ctrl-C would meet in a terminal.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 call_at_each_poll(interrupt_in_phase)
 try:
     d.fit(x, y)
