@@ -25,10 +25,11 @@ for pkg in "${APT_PACKAGES[@]}"; do
     *) missing+=("$pkg") ;;
   esac
 done
-# Whether this user may install Debian packages: as root, or through a sudo
-# that lets them (without a password, or with one asked on this terminal).
+# Whether this user may install Debian packages: as root ($SUDO empty), or
+# through a sudo that lets them (without a password, or with one asked on
+# this terminal).
 may_install() {
-  [ "$(id -u)" -eq 0 ] && return 0
+  [ -z "$SUDO" ] && return 0
   command -v sudo >/dev/null || return 1
   sudo -n true 2>/dev/null && return 0
   [ -t 0 ] && sudo -v

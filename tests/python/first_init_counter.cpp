@@ -5,7 +5,8 @@
 // (__register_atfork, which pthread_atfork calls). Counting starts at
 // first_init_start(); first_init_report() writes what was counted since.
 //
-// Build: c++ -shared -fPIC -O1 first_init_counter.cpp -o first_init_counter.so -ldl
+// Build (its own statics must not call the __cxa_guard_acquire it wraps):
+//   c++ -shared -fPIC -O1 -fno-threadsafe-statics first_init_counter.cpp -o first_init_counter.so -ldl
 #include <dlfcn.h>
 #include <pthread.h>
 

@@ -64,7 +64,9 @@ def run_setup(place, dpkg_query, python, sudo=None):
     machine has)."""
     bin_dir = place / "bin"
     bin_dir.mkdir()
-    stand_ins = {"dpkg-query": dpkg_query} if sudo is None else {"dpkg-query": dpkg_query, "sudo": sudo}
+    stand_ins = {"dpkg-query": dpkg_query}
+    if sudo is not None:
+        stand_ins["sudo"] = sudo
     for name, text in stand_ins.items():
         (bin_dir / name).write_text(text)
         (bin_dir / name).chmod(0o755)
